@@ -1,0 +1,127 @@
+// The stand-in platform of corvane-sim: a model and an operating system driven by CORVANE_SIM_*
+// environment variables, with an optional trace of every platform operation. Each variable is read
+// only when the operation that needs it is called.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "json_text.h"
+#include "platform.h"
+#include "sim_settings.h"
+#include "standard_streams.h"
+
+namespace corvane {
+namespace {
+
+// Appends one line to the trace file named by CORVANE_SIM_TRACE, if any. Each line is written with
+// a single write(2) on a file opened for appending, so it is on disk line by line even if the
+// process is killed. A trace that cannot be written is skipped silently.
+void traceLine(std::string line) {
+  const char* path = std::getenv("CORVANE_SIM_TRACE");
+  if (path == nullptr || *path == '\0') return;
+  const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  line.push_back('\n');
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = write(fd, line.data() + done, line.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  close(fd);
+}
+
+// The shortest decimal form that reads back to the same double.
+void appendNumber(std::string& out, double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+class SimSession final : public ModelSession {
+ public:
+  explicit SimSession(std::thread::id mainThread) : mainThread_(mainThread) {}
+
+  GenerationOutcome respond(std::string_view prompt, const GenerationOptions& options) override {
+    std::string line = "{\"op\":\"respond\",\"prompt\":";
+    appendJsonString(line, prompt);
+    line.append(",\"temperature\":");
+    appendNumber(line, options.temperature);
+    line.append(",\"maximumResponseTokens\":");
+    line.append(std::to_string(options.maximumResponseTokens));
+    line.append(",\"sampling\":null,\"mainThread\":");
+    line.append(std::this_thread::get_id() == mainThread_ ? "true" : "false");
+    line.push_back('}');
+    traceLine(std::move(line));
+
+    if (const auto delay = sim::parseDelayMs(std::getenv("CORVANE_SIM_DELAY_MS"))) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    }
+    if (const char* error = std::getenv("CORVANE_SIM_ERROR")) return {false, error};
+    if (const char* response = std::getenv("CORVANE_SIM_RESPONSE")) return {true, response};
+    return {true, std::string(prompt)};
+  }
+
+ private:
+  std::thread::id mainThread_;
+};
+
+class SimPlatform final : public Platform {
+ public:
+  // Constructed by defaultPlatform() from main, so this is the main thread's id.
+  SimPlatform() : mainThread_(std::this_thread::get_id()) {}
+
+  bool osVersionAtLeast(OsVersion wanted) override {
+    const bool result =
+        sim::versionAtLeast(sim::parseOsVersion(std::getenv("CORVANE_SIM_OS_VERSION")), wanted);
+    std::string line = "{\"op\":\"osVersion\",\"atLeast\":\"";
+    line.append(std::to_string(wanted.major)).push_back('.');
+    line.append(std::to_string(wanted.minor)).push_back('.');
+    line.append(std::to_string(wanted.patch));
+    line.append(result ? "\",\"result\":true}" : "\",\"result\":false}");
+    traceLine(std::move(line));
+    return result;
+  }
+
+  ModelAvailability modelAvailability() override {
+    const ModelAvailability state = sim::parseAvailability(std::getenv("CORVANE_SIM_AVAILABILITY"));
+    std::string line = "{\"op\":\"availability\",\"result\":\"";
+    line.append(sim::availabilityName(state));
+    line.append("\"}");
+    traceLine(std::move(line));
+    return state;
+  }
+
+  std::unique_ptr<ModelSession> createSession(
+      std::optional<std::string_view> instructions) override {
+    std::string line = "{\"op\":\"session\",\"instructions\":";
+    if (instructions) {
+      appendJsonString(line, *instructions);
+    } else {
+      line.append("null");
+    }
+    line.append(",\"tools\":0}");
+    traceLine(std::move(line));
+    return std::make_unique<SimSession>(mainThread_);
+  }
+
+  InputRead readStandardInput() override { return readAllStandardInput(); }
+  void writeStandardOutput(std::string_view bytes) override { writeToStandardOutput(bytes); }
+
+ private:
+  std::thread::id mainThread_;
+};
+
+}  // namespace
+
+Platform& defaultPlatform() {
+  static SimPlatform platform;
+  return platform;
+}
+
+}  // namespace corvane

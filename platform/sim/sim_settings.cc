@@ -1,0 +1,82 @@
+#include "sim_settings.h"
+
+#include <charconv>
+#include <cstring>
+#include <tuple>
+
+namespace corvane::sim {
+namespace {
+
+constexpr int versionPartMax = 999999;
+constexpr std::uint64_t delayMsMax = 24ULL * 60 * 60 * 1000;
+
+// One run of decimal digits, no sign, no spaces.
+std::optional<int> parseVersionPart(std::string_view text) {
+  if (text.empty() || text.size() > 6) return std::nullopt;
+  int value = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  return value <= versionPartMax ? std::optional<int>(value) : std::nullopt;
+}
+
+}  // namespace
+
+OsVersion parseOsVersion(const char* value) {
+  if (value == nullptr) return {26, 0, 0};
+  std::string_view rest(value);
+  int parts[3] = {0, 0, 0};
+  for (int i = 0; i < 3; ++i) {
+    const std::size_t dot = rest.find('.');
+    const auto part = parseVersionPart(rest.substr(0, dot));
+    if (!part) return {};
+    parts[i] = *part;
+    if (dot == std::string_view::npos) return {parts[0], parts[1], parts[2]};
+    rest.remove_prefix(dot + 1);
+  }
+  return {};  // a fourth part
+}
+
+bool versionAtLeast(OsVersion running, OsVersion wanted) {
+  return std::tie(running.major, running.minor, running.patch) >=
+         std::tie(wanted.major, wanted.minor, wanted.patch);
+}
+
+ModelAvailability parseAvailability(const char* value) {
+  if (value == nullptr) return ModelAvailability::available;
+  const std::string_view text(value);
+  if (text == "available") return ModelAvailability::available;
+  if (text == "deviceNotEligible") return ModelAvailability::deviceNotEligible;
+  if (text == "appleIntelligenceNotEnabled") return ModelAvailability::appleIntelligenceNotEnabled;
+  if (text == "modelNotReady") return ModelAvailability::modelNotReady;
+  return ModelAvailability::unavailableOtherReason;
+}
+
+std::string_view availabilityName(ModelAvailability availability) {
+  switch (availability) {
+    case ModelAvailability::available:
+      return "available";
+    case ModelAvailability::deviceNotEligible:
+      return "deviceNotEligible";
+    case ModelAvailability::appleIntelligenceNotEnabled:
+      return "appleIntelligenceNotEnabled";
+    case ModelAvailability::modelNotReady:
+      return "modelNotReady";
+    case ModelAvailability::unavailableOtherReason:
+      break;
+  }
+  return "other";
+}
+
+std::uint64_t parseDelayMs(const char* value) {
+  if (value == nullptr) return 0;
+  const char* end = value + std::strlen(value);
+  std::uint64_t ms = 0;
+  const auto [stop, error] = std::from_chars(value, end, ms);
+  if (error == std::errc::result_out_of_range) return delayMsMax;
+  if (error != std::errc() || stop != end) return 0;
+  return ms < delayMsMax ? ms : delayMsMax;
+}
+
+}  // namespace corvane::sim

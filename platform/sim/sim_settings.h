@@ -1,0 +1,29 @@
+// How the stand-in platform reads its CORVANE_SIM_* variables. A value it cannot read never fails:
+// each function says what such a value means.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "platform.h"
+
+namespace corvane::sim {
+
+// "MAJOR", "MAJOR.MINOR" or "MAJOR.MINOR.PATCH", decimal digits only. Unset: 26.0.0. Anything
+// else (empty, letters, spaces, a fourth part, a number past 999999): 0.0.0, an old system.
+OsVersion parseOsVersion(const char* value);
+
+bool versionAtLeast(OsVersion running, OsVersion wanted);
+
+// The four named states by their exact names. Unset: available. Any other text, the empty text
+// included: an unavailable reason other than the three named ones.
+ModelAvailability parseAvailability(const char* value);
+
+// The name a trace line gives the state: the reason's name, or "other".
+std::string_view availabilityName(ModelAvailability availability);
+
+// Decimal milliseconds. Unset or unreadable: 0. Capped at one day.
+std::uint64_t parseDelayMs(const char* value);
+
+}  // namespace corvane::sim

@@ -1,0 +1,31 @@
+// The entry: selects the command from the first argument and runs it. Status 0 is returned from
+// main; status 1 goes through std::exit. Both flush standard output, which holds the reply line.
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "availability.h"
+#include "chat.h"
+#include "platform.h"
+#include "reply.h"
+#include "utf8.h"
+
+int main(int argc, char** argv) {
+  using namespace corvane;
+  Platform& platform = defaultPlatform();
+
+  // Only the first argument after the program path is read; further ones are ignored.
+  // Byte equality is exact here: no other text is canonically equivalent to these ASCII words.
+  const std::string_view command = argc >= 2 ? std::string_view(argv[1]) : "availability";
+  if (command == "availability") {
+    runAvailability(platform);
+    return 0;
+  }
+  if (command == "chat") {
+    runChat(platform);
+    return 0;
+  }
+  emit(platform, ResponseObject::error("unknown command: " + toValidUtf8(command) +
+                                       " (expected 'availability' or 'chat')"));
+  std::exit(1);
+}

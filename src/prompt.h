@@ -1,0 +1,27 @@
+// Condensing a chat request into the instructions text and the prompt text the model takes, under
+// fixed budgets counted in user-perceived characters (extended grapheme clusters).
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "chat_request.h"
+
+namespace corvane {
+
+inline constexpr std::size_t contextCharBudget = 12000;
+inline constexpr std::size_t instructionsCharBudget = 4500;
+// A line feed, the horizontal ellipsis, then the bracketed words: 35 characters, 37 bytes.
+inline constexpr std::string_view truncationMarker =
+    "\n\xE2\x80\xA6[truncated for on-device context]";
+
+struct PromptPair {
+  std::string instructions;
+  std::string prompt;
+};
+
+// Never fails; the same request always yields the same pair. Either text may be empty.
+PromptPair buildPrompt(const ChatRequest& request);
+
+}  // namespace corvane
