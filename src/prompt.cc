@@ -1,6 +1,153 @@
-// Placeholder until prompt assembly lands.
 #include "prompt.h"
 
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "text.h"
+
+// Conversations can be far larger than the budgets (tens of megabytes), so nothing here copies or
+// counts more than can still change the result: texts are kept as views into the request, measured
+// as pieces with counts that stop just past the room left, and built only once chosen.
+
 namespace corvane {
-PromptPair buildPrompt(const ChatRequest&) { return {}; }
+namespace {
+
+constexpr std::string_view partSeparator = "\n\n";
+constexpr std::string_view assistantCue = "\n\nAssistant:";
+
+// A line of the prompt, still as views into the request: the speaker's label and the trimmed
+// message content.
+struct TurnLine {
+  std::string_view label;
+  std::string_view content;
+
+  std::array<std::string_view, 2> pieces() const { return {label, content}; }
+};
+
+std::string_view trimmedContent(const ChatMessage& message) {
+  return message.content ? trimWhitespace(*message.content) : std::string_view();
+}
+
+// Roles are matched exactly as sent; anything not recognised speaks as the user.
+std::string_view labelFor(std::string_view role) {
+  if (role == "assistant") return "Assistant: ";
+  if (role == "tool") return "Tool result: ";
+  return "User: ";
+}
+
+// The turn line a message makes, if any: system messages go to the instructions and messages
+// without content once trimmed are left out.
+std::optional<TurnLine> turnLineOf(const ChatMessage& message) {
+  if (message.role == "system") return std::nullopt;
+  const std::string_view content = trimmedContent(message);
+  if (content.empty()) return std::nullopt;
+  return TurnLine{labelFor(message.role), content};
+}
+
+// budget - used, but never below `floor` (and never wrapping around when used exceeds budget).
+std::size_t roomLeft(std::size_t budget, std::size_t used, std::size_t floor) {
+  return used < budget ? std::max(budget - used, floor) : floor;
+}
+
+std::string joined(TextPieces pieces) {
+  std::string text;
+  for (const std::string_view piece : pieces) text += piece;
+  return text;
+}
+
+// The text whole when it has at most `limit` characters, else its first `limit` characters with
+// the truncation marker after them.
+std::string fitWithMarker(TextPieces text, std::size_t limit) {
+  if (countCharactersUpTo(text, limit) <= limit) return joined(text);
+  std::string cut = firstCharacters(text, limit);
+  cut += truncationMarker;
+  return cut;
+}
+
+// The request's own instructions, untouched, then the trimmed content of every system message in
+// order, joined by blank lines and held to the instructions budget.
+std::string buildInstructions(const ChatRequest& request) {
+  std::vector<std::string_view> pieces;  // the parts with a separator between each two
+  std::size_t parts = 0;
+  const auto addPart = [&](std::string_view part) {
+    if (!pieces.empty()) pieces.push_back(partSeparator);
+    pieces.push_back(part);
+    ++parts;
+  };
+  if (request.instructions && !request.instructions->empty()) addPart(*request.instructions);
+  for (const ChatMessage& message : request.messages) {
+    // Every part after the first follows a line feed, so it starts a character of its own: once
+    // there are more parts than the budget allows characters, the cut falls within them and later
+    // parts cannot change it.
+    if (parts > instructionsCharBudget) break;
+    if (message.role != "system") continue;
+    const std::string_view content = trimmedContent(message);
+    if (!content.empty()) addPart(content);
+  }
+  return fitWithMarker(pieces, instructionsCharBudget);
+}
+
+std::string promptFrom(const std::vector<TurnLine>& newestFirst) {
+  std::string prompt;
+  for (auto line = newestFirst.rbegin(); line != newestFirst.rend(); ++line) {
+    if (!prompt.empty()) prompt += partSeparator;
+    prompt += line->label;
+    prompt += line->content;
+  }
+  return prompt;
+}
+
+// The newest turn lines that fit in the context beside the instructions, oldest first, followed by
+// the cue for the assistant's reply. The walk back from the newest stops at the first line that
+// does not fit, so older lines are never even measured. When not even the newest fits, it is kept
+// alone, cut to the room left if need be.
+std::string buildPromptText(const ChatRequest& request, std::size_t instructionsLength) {
+  std::size_t used = instructionsLength + promptOverheadChars;
+  std::vector<TurnLine> selected;  // newest first
+  std::optional<TurnLine> newest;
+  for (auto message = request.messages.rbegin(); message != request.messages.rend(); ++message) {
+    const std::optional<TurnLine> line = turnLineOf(*message);
+    if (!line) continue;
+    if (!newest) newest = line;
+    const std::size_t room = roomLeft(contextCharBudget, used, 0);
+    if (room < turnLineChargeChars) break;
+    const std::size_t length = countCharactersUpTo(line->pieces(), room - turnLineChargeChars);
+    if (length + turnLineChargeChars > room) break;
+    used += length + turnLineChargeChars;
+    selected.push_back(*line);
+  }
+  if (!newest) return {};
+  std::string prompt;
+  if (selected.empty()) {
+    const std::size_t limit = roomLeft(contextCharBudget, used, fallbackLineFloorChars);
+    prompt = fitWithMarker(newest->pieces(), limit);
+  } else {
+    prompt = promptFrom(selected);
+  }
+  prompt += assistantCue;
+  return prompt;
+}
+
+// When the pair still exceeds the context, the instructions give way; the prompt is never cut here.
+void fitPairToContext(PromptPair& pair) {
+  const std::size_t promptLength = countCharacters(pair.prompt);
+  const std::size_t instructionsLength = countCharacters(pair.instructions);
+  if (instructionsLength + promptLength <= contextCharBudget) return;
+  const std::size_t limit = roomLeft(contextCharBudget, promptLength, instructionsFloorChars);
+  const std::array<std::string_view, 1> instructions{pair.instructions};
+  if (instructionsLength > limit) pair.instructions = fitWithMarker(instructions, limit);
+}
+
+}  // namespace
+
+PromptPair buildPrompt(const ChatRequest& request) {
+  PromptPair pair;
+  pair.instructions = buildInstructions(request);
+  pair.prompt = buildPromptText(request, countCharacters(pair.instructions));
+  fitPairToContext(pair);
+  return pair;
+}
+
 }  // namespace corvane

@@ -12,6 +12,14 @@ namespace corvane {
 
 inline constexpr std::size_t contextCharBudget = 12000;
 inline constexpr std::size_t instructionsCharBudget = 4500;
+// Charged once against the context budget, with the instructions, before any turn line is chosen.
+inline constexpr std::size_t promptOverheadChars = 16;
+// Charged for each turn line on top of its own length: the separator that joins it to the next.
+inline constexpr std::size_t turnLineChargeChars = 2;
+// The newest turn line, when no turn line fits whole, is kept to at least this many characters.
+inline constexpr std::size_t fallbackLineFloorChars = 512;
+// Instructions cut to make the pair fit keep at least this many characters.
+inline constexpr std::size_t instructionsFloorChars = 256;
 // A line feed, the horizontal ellipsis, then the bracketed words: 35 characters, 37 bytes.
 inline constexpr std::string_view truncationMarker =
     "\n\xE2\x80\xA6[truncated for on-device context]";
