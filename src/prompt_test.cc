@@ -200,13 +200,6 @@ TEST(PromptFinalCheck, InstructionsKeepTheirFloor) {
   EXPECT_EQ(length(pair.instructions), 291u);
 }
 
-TEST(PromptFinalCheck, PairWithinTheContextIsLeftAlone) {
-  // 4535 + 16 + (6 + 7425 + 2) = 11984: selected whole, and the pair is 4535 + 7443 = 11978.
-  const PromptPair pair = buildPrompt(request(mixed(10000), {message("user", mixed(7425))}));
-  EXPECT_TRUE(sameText(pair.instructions, mixed(4500) + marker));
-  EXPECT_TRUE(sameText(pair.prompt, "User: " + mixed(7425) + cue));
-}
-
 // A kept part ending in CR merges with the marker's line feed into one character, so the cut text
 // is one shorter than limit + 35, and every later figure must follow from the text as it is.
 TEST(PromptLoneCarriageReturn, FallbackCutEndingInCr) {
