@@ -1,0 +1,12 @@
+// The platform of the macOS `corvane`. Kept apart from the adapter so that the adapter can be
+// tested in an executable that has a platform of its own.
+#include "apple_platform.h"
+
+namespace corvane {
+
+Platform& defaultPlatform() {
+  static ApplePlatform platform;
+  return platform;
+}
+
+}  // namespace corvane

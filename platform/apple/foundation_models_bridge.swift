@@ -1,0 +1,124 @@
+// The Swift side of foundation_models_bridge.h: the only code that touches FoundationModels.
+//
+// The framework exists from macOS 26 on, while the program must still start on macOS 14, so it is
+// linked weakly and every use of it sits behind `#available(macOS 26.0, *)`, which the compiler
+// enforces. Nothing here runs on the main actor: the C++ side blocks the main thread while a
+// generation runs, so any work that needed it would never finish. Nothing here prints anything.
+
+import Foundation
+import FoundationModels
+
+// The availability codes of foundation_models_bridge.h.
+private let availableCode: Int32 = 0
+private let deviceNotEligibleCode: Int32 = 1
+private let appleIntelligenceNotEnabledCode: Int32 = 2
+private let modelNotReadyCode: Int32 = 3
+private let otherReasonCode: Int32 = 4
+
+private let started: Int32 = 0
+private let refused: Int32 = 1
+
+public typealias CompletionFunction =
+  @convention(c) (UnsafeMutableRawPointer?, Int32, UnsafePointer<CChar>?, UInt) -> Void
+
+// The C++ completion and its context, carried into the detached task. Unsafe pointers are not
+// Sendable; this is sound because the C++ side owns `context` until `function` has been called,
+// and it is called exactly once.
+private struct Completion: @unchecked Sendable {
+  let function: CompletionFunction
+  let context: UnsafeMutableRawPointer?
+
+  // Lends the UTF-8 bytes of `text` for the duration of the call; the C++ side copies them.
+  func deliver(succeeded: Bool, _ text: String) {
+    var text = text
+    text.withUTF8 { bytes in
+      let start = UnsafeRawPointer(bytes.baseAddress)?.assumingMemoryBound(to: CChar.self)
+      function(context, succeeded ? 1 : 0, start, UInt(bytes.count))
+    }
+  }
+}
+
+// Decodes bytes lent by C++; ill-formed UTF-8 becomes U+FFFD, an embedded NUL stays.
+private func decodedText(_ start: UnsafePointer<CChar>, _ count: UInt) -> String {
+  String(decoding: UnsafeRawBufferPointer(start: start, count: Int(count)), as: UTF8.self)
+}
+
+// A failure in words. The localized description alone is unreliable for these errors (it may read
+// "The operation couldn't be completed. (… error 2.)"), so the error's own description comes
+// first, then the value as Swift prints it, which names the case and its debug context.
+private func describe(_ error: any Error) -> String {
+  if let description = (error as? any LocalizedError)?.errorDescription, !description.isEmpty {
+    return description
+  }
+  let printed = String(describing: error)
+  return printed.isEmpty ? error.localizedDescription : printed
+}
+
+@_cdecl("corvane_fm_os_at_least")
+public nonisolated func corvaneFoundationModelsOsAtLeast(
+  _ major: Int32, _ minor: Int32, _ patch: Int32
+) -> Int32 {
+  let version = OperatingSystemVersion(
+    majorVersion: Int(major), minorVersion: Int(minor), patchVersion: Int(patch))
+  return ProcessInfo.processInfo.isOperatingSystemAtLeast(version) ? 1 : 0
+}
+
+@_cdecl("corvane_fm_availability")
+public nonisolated func corvaneFoundationModelsAvailability() -> Int32 {
+  guard #available(macOS 26.0, *) else { return otherReasonCode }
+  switch SystemLanguageModel.default.availability {
+  case .available:
+    return availableCode
+  case .unavailable(let reason):
+    // The set of reasons is open: a later system may report one this build does not know.
+    switch reason {
+    case .deviceNotEligible: return deviceNotEligibleCode
+    case .appleIntelligenceNotEnabled: return appleIntelligenceNotEnabledCode
+    case .modelNotReady: return modelNotReadyCode
+    @unknown default: return otherReasonCode
+    }
+  }
+}
+
+// One response on a session made for it alone (a session serves one request at a time).
+@available(macOS 26.0, *)
+private func generateResponse(
+  instructions: String?, prompt: String, options: GenerationOptions
+) async -> (succeeded: Bool, text: String) {
+  // A `String?` selects the initializer taking plain text; nil means no instructions at all.
+  let session = LanguageModelSession(model: .default, tools: [], instructions: instructions)
+  do {
+    let answer = try await session.respond(to: prompt, options: options).content
+    return (true, answer)
+  } catch {
+    return (false, describe(error))
+  }
+}
+
+@_cdecl("corvane_fm_generate")
+public nonisolated func corvaneFoundationModelsGenerate(
+  _ instructions: UnsafePointer<CChar>?, _ instructionsLength: UInt,
+  _ prompt: UnsafePointer<CChar>?, _ promptLength: UInt,
+  _ temperature: Double, _ maximumResponseTokens: Int64,
+  _ completion: CompletionFunction?, _ context: UnsafeMutableRawPointer?
+) -> Int32 {
+  guard #available(macOS 26.0, *) else { return refused }
+  guard let prompt, let completion, maximumResponseTokens > 0 else { return refused }
+
+  // Copied now: the C++ buffers may be gone once this returns.
+  let instructionsText = instructions.map { decodedText($0, instructionsLength) }
+  let promptText = decodedText(prompt, promptLength)
+  let delivery = Completion(function: completion, context: context)
+  // Temperature and length only, so the sampling mode stays the system's default. This spelling
+  // compiles against both the macOS 26 and the later SDKs without a deprecation warning.
+  let options = GenerationOptions(
+    temperature: temperature, maximumResponseTokens: Int(maximumResponseTokens))
+
+  // Detached, so the work never inherits an actor and never waits for the blocked main thread.
+  Task.detached(priority: .userInitiated) {
+    let outcome = await generateResponse(
+      instructions: instructionsText, prompt: promptText, options: options)
+    delivery.deliver(succeeded: outcome.succeeded, outcome.text)
+  }
+  return started
+}
