@@ -2,7 +2,6 @@
 
 #include <utf8proc.h>
 
-#include <cstdint>
 #include <limits>
 
 namespace corvane {
