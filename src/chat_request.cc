@@ -1,8 +1,519 @@
-// Placeholder until the decoder lands.
+// Decodes the chat request in one streaming pass of Boost.JSON's basic_parser, straight into the
+// records: no document tree is built, so a request of tens of megabytes costs about what validating
+// it costs, and memory stays near the input plus the records.
+//
+// The parser validates the whole text (strict JSON, UTF-8, surrogate pairs). Field problems are
+// recorded as they are met and only reported after the text proved valid, in field order: the
+// answer must not depend on where in the document a member stands.
 #include "chat_request.h"
 
+#include <boost/json/basic_parser_impl.hpp>
+#include <boost/json/src.hpp>
+#include <cmath>
+#include <string>
+
 namespace corvane {
-std::variant<ChatRequest, DecodeFailure> decodeChatRequest(std::string_view) {
-  return DecodeFailure{"not implemented"};
+namespace {
+
+namespace json = boost::json;
+
+// Deeper documents are refused; the parser keeps its own stack, so this is a policy, not a guard
+// against recursion.
+constexpr std::size_t maxNestingDepth = 1024;
+// Number texts echoed in a description are shortened to this many bytes.
+constexpr std::size_t maxEchoedNumber = 40;
+
+enum class ValueKind { null, boolean, number, string, array, object };
+
+std::string_view describe(ValueKind kind) {
+  switch (kind) {
+    case ValueKind::null:
+      return "null";
+    case ValueKind::boolean:
+      return "a boolean";
+    case ValueKind::number:
+      return "a number";
+    case ValueKind::string:
+      return "a string";
+    case ValueKind::array:
+      return "an array";
+    case ValueKind::object:
+      return "an object";
+  }
+  return "a value";
 }
+
+std::string echoNumber(std::string_view text) {
+  if (text.size() <= maxEchoedNumber) return std::string(text);
+  return std::string(text.substr(0, maxEchoedNumber)) + "\xE2\x80\xA6";
+}
+
+// A field's outcome so far. A repeated key starts it afresh: the last occurrence counts.
+template <typename T>
+struct Field {
+  std::optional<T> value;
+  std::string failure;  // empty: no failure
+  void reset() {
+    value.reset();
+    failure.clear();
+  }
+};
+
+enum class TopKey { messages, temperature, maxTokens, instructions, other };
+enum class MessageKey { role, content, other };
+
+TopKey topKeyOf(std::string_view key) {
+  if (key == "messages") return TopKey::messages;
+  if (key == "temperature") return TopKey::temperature;
+  if (key == "maxTokens") return TopKey::maxTokens;
+  if (key == "instructions") return TopKey::instructions;
+  return TopKey::other;
+}
+
+MessageKey messageKeyOf(std::string_view key) {
+  if (key == "role") return MessageKey::role;
+  if (key == "content") return MessageKey::content;
+  return MessageKey::other;
+}
+
+// What an open container is to the request. Everything below an ignored container, or deeper than
+// a message, is only validated.
+enum class Container { topObject, messageList, message, ignored };
+
+// One message as its members arrive.
+struct MessageInProgress {
+  bool hasRole = false;
+  std::optional<ValueKind> badRole;  // role is null or not a string
+  std::optional<ValueKind> badContent;
+  ChatMessage message;
+
+  void reset() {
+    hasRole = false;
+    badRole.reset();
+    badContent.reset();
+    message.role.clear();
+    message.content.reset();
+  }
+
+  std::string failure() const {
+    if (badRole) return std::string("role: expected a string, found ") + describe(*badRole).data();
+    if (!hasRole) return "role: missing";
+    if (badContent) {
+      return std::string("content: expected a string or null, found ") +
+             describe(*badContent).data();
+    }
+    return {};
+  }
+};
+
+class RequestHandler {
+ public:
+  static constexpr std::size_t max_object_size = std::size_t(-1);
+  static constexpr std::size_t max_array_size = std::size_t(-1);
+  static constexpr std::size_t max_key_size = std::size_t(-1);
+  static constexpr std::size_t max_string_size = std::size_t(-1);
+
+  bool on_document_begin(json::error_code&) { return true; }
+  bool on_document_end(json::error_code&) { return true; }
+
+  bool on_object_begin(json::error_code&) {
+    Container opened = Container::ignored;
+    if (depth_ == 0) {
+      topIsObject_ = true;
+      opened = Container::topObject;
+    } else if (innermost() == Container::messageList) {
+      if (messagesOpen()) {
+        current_.reset();
+        opened = Container::message;
+      }
+    } else {
+      scalarOrContainer(ValueKind::object);
+    }
+    open(opened);
+    return true;
+  }
+
+  bool on_object_end(std::size_t, json::error_code&) {
+    if (innermost() == Container::message) finishMessage();
+    close();
+    return true;
+  }
+
+  bool on_array_begin(json::error_code&) {
+    Container opened = Container::ignored;
+    if (depth_ == 0) {
+      topKind_ = ValueKind::array;
+    } else if (innermost() == Container::topObject && topKey_ == TopKey::messages) {
+      messages_.reset();
+      messages_.value.emplace();
+      messageIndex_ = 0;
+      opened = Container::messageList;
+    } else {
+      scalarOrContainer(ValueKind::array);
+    }
+    open(opened);
+    return true;
+  }
+
+  bool on_array_end(std::size_t, json::error_code&) {
+    close();
+    return true;
+  }
+
+  bool on_key_part(json::string_view part, std::size_t, json::error_code&) {
+    appendKey(part);
+    return true;
+  }
+
+  bool on_key(json::string_view part, std::size_t, json::error_code&) {
+    appendKey(part);
+    const std::string_view key = keyTooLong_ ? std::string_view("-") : std::string_view(key_);
+    if (innermost() == Container::topObject) topKey_ = topKeyOf(key);
+    if (innermost() == Container::message) messageKey_ = messageKeyOf(key);
+    key_.clear();
+    keyTooLong_ = false;
+    return true;
+  }
+
+  bool on_string_part(json::string_view part, std::size_t, json::error_code&) {
+    if (!stringTarget_ && !stringStarted_) stringTarget_ = beginString();
+    stringStarted_ = true;
+    if (stringTarget_) stringTarget_->append(part.data(), part.size());
+    return true;
+  }
+
+  bool on_string(json::string_view part, std::size_t, json::error_code&) {
+    if (!stringStarted_) stringTarget_ = beginString();
+    if (stringTarget_) stringTarget_->append(part.data(), part.size());
+    stringTarget_ = nullptr;
+    stringStarted_ = false;
+    return true;
+  }
+
+  bool on_number_part(json::string_view part, json::error_code&) {
+    numberText_.append(part.data(), part.size());
+    return true;
+  }
+
+  bool on_int64(std::int64_t value, json::string_view rest, json::error_code&) {
+    number(
+        rest, [&] { return static_cast<double>(value); }, value, true);
+    return true;
+  }
+
+  bool on_uint64(std::uint64_t value, json::string_view rest, json::error_code&) {
+    // Only integers past the signed 64-bit range arrive here.
+    number(
+        rest, [&] { return static_cast<double>(value); }, 0, false);
+    return true;
+  }
+
+  bool on_double(double value, json::string_view rest, json::error_code&) {
+    number(
+        rest, [&] { return value; }, 0, false);
+    return true;
+  }
+
+  bool on_bool(bool, json::error_code&) {
+    scalarOrContainer(ValueKind::boolean);
+    return true;
+  }
+
+  bool on_null(json::error_code&) {
+    scalarOrContainer(ValueKind::null);
+    return true;
+  }
+
+  bool on_comment_part(json::string_view, json::error_code&) { return true; }
+  bool on_comment(json::string_view, json::error_code&) { return true; }
+
+  // The outcome once the whole text parsed: the request, or the first failure in field order.
+  std::variant<ChatRequest, DecodeFailure> result() {
+    if (!topIsObject_) {
+      return DecodeFailure{std::string("expected a JSON object at the top level, found ") +
+                           describe(topKind_).data()};
+    }
+    if (!messages_.value && messages_.failure.empty()) return DecodeFailure{"messages: missing"};
+    for (const std::string* failure :
+         {&messages_.failure, &temperature_.failure, &maxTokens_.failure, &instructions_.failure}) {
+      if (!failure->empty()) return DecodeFailure{*failure};
+    }
+    ChatRequest request;
+    request.messages = std::move(*messages_.value);
+    request.temperature = temperature_.value;
+    request.maxTokens = maxTokens_.value;
+    request.instructions = std::move(instructions_.value);
+    return request;
+  }
+
+ private:
+  Container innermost() const {
+    if (depth_ == 0) return Container::ignored;
+    return depth_ <= trackedDepth ? containers_[depth_ - 1] : Container::ignored;
+  }
+
+  void open(Container container) {
+    if (depth_ < trackedDepth) containers_[depth_] = container;
+    ++depth_;
+  }
+
+  void close() { --depth_; }
+
+  bool messagesOpen() const { return messages_.value.has_value() && messages_.failure.empty(); }
+
+  void appendKey(json::string_view part) {
+    // Known keys are short; a longer key is simply not one of them and is never copied whole.
+    if (keyTooLong_ || key_.size() + part.size() > 16) {
+      keyTooLong_ = true;
+      return;
+    }
+    key_.append(part.data(), part.size());
+  }
+
+  // Where the string that starts now is kept, if anywhere; also records a wrongly typed field.
+  std::string* beginString() {
+    if (depth_ == 0) {
+      topKind_ = ValueKind::string;
+      return nullptr;
+    }
+    if (innermost() == Container::topObject) {
+      if (topKey_ == TopKey::instructions) {
+        instructions_.reset();
+        return &instructions_.value.emplace();
+      }
+      scalarOrContainer(ValueKind::string);
+      return nullptr;
+    }
+    if (innermost() == Container::message) {
+      if (messageKey_ == MessageKey::role) {
+        current_.hasRole = true;
+        current_.badRole.reset();
+        current_.message.role.clear();
+        return &current_.message.role;
+      }
+      if (messageKey_ == MessageKey::content) {
+        current_.badContent.reset();
+        return &current_.message.content.emplace();
+      }
+      return nullptr;
+    }
+    scalarOrContainer(ValueKind::string);
+    return nullptr;
+  }
+
+  // A value other than a string, or a container that is not part of the request's shape, in the
+  // current position: records what it means for the field it belongs to.
+  void scalarOrContainer(ValueKind kind) {
+    if (depth_ == 0) {
+      topKind_ = kind;
+      return;
+    }
+    switch (innermost()) {
+      case Container::topObject:
+        topLevelValue(kind);
+        break;
+      case Container::messageList:
+        if (messagesOpen()) {
+          messages_.failure = "messages[" + std::to_string(messageIndex_) +
+                              "]: expected an object, found " + std::string(describe(kind));
+        }
+        ++messageIndex_;
+        break;
+      case Container::message:
+        messageValue(kind);
+        break;
+      case Container::ignored:
+        break;
+    }
+  }
+
+  void topLevelValue(ValueKind kind) {
+    const std::string found(describe(kind));
+    const bool isNull = kind == ValueKind::null;
+    switch (topKey_) {
+      case TopKey::messages:
+        messages_.reset();
+        messages_.failure = "messages: expected an array, found " + found;
+        break;
+      case TopKey::temperature:
+        temperature_.reset();
+        if (!isNull)
+          temperature_.failure = "temperature: expected a number or null, found " + found;
+        break;
+      case TopKey::maxTokens:
+        maxTokens_.reset();
+        if (!isNull) maxTokens_.failure = "maxTokens: expected an integer or null, found " + found;
+        break;
+      case TopKey::instructions:
+        instructions_.reset();
+        if (!isNull)
+          instructions_.failure = "instructions: expected a string or null, found " + found;
+        break;
+      case TopKey::other:
+        break;
+    }
+  }
+
+  void messageValue(ValueKind kind) {
+    if (messageKey_ == MessageKey::role) {
+      current_.hasRole = true;
+      current_.badRole = kind;
+    } else if (messageKey_ == MessageKey::content) {
+      current_.message.content.reset();
+      if (kind == ValueKind::null) {
+        current_.badContent.reset();
+      } else {
+        current_.badContent = kind;
+      }
+    }
+  }
+
+  void finishMessage() {
+    if (messagesOpen()) {
+      const std::string failure = current_.failure();
+      if (!failure.empty()) {
+        messages_.failure = "messages[" + std::to_string(messageIndex_) + "]." + failure;
+        messages_.value->clear();
+        messages_.value->shrink_to_fit();
+      } else {
+        messages_.value->push_back(std::move(current_.message));
+      }
+    }
+    ++messageIndex_;
+  }
+
+  // A number in the current position. `asDouble` gives its value for temperature; `integer` and
+  // `isInt64` its value for maxTokens when it is a signed 64-bit integer.
+  template <typename AsDouble>
+  void number(json::string_view rest, AsDouble asDouble, std::int64_t integer, bool isInt64) {
+    numberText_.append(rest.data(), rest.size());
+    if (depth_ > 0 && innermost() == Container::topObject &&
+        (topKey_ == TopKey::temperature || topKey_ == TopKey::maxTokens)) {
+      if (topKey_ == TopKey::temperature) {
+        temperature_.reset();
+        const double value = asDouble();
+        if (std::isfinite(value)) {
+          temperature_.value = value;
+        } else {
+          temperature_.failure =
+              "temperature: " + echoNumber(numberText_) + " is out of the range of a double";
+        }
+      } else {
+        maxTokens_.reset();
+        if (isInt64) {
+          maxTokens_.value = integer;
+        } else if (numberText_.find_first_of(".eE") != std::string::npos) {
+          maxTokens_.failure = "maxTokens: expected an integer, found " + echoNumber(numberText_);
+        } else {
+          maxTokens_.failure =
+              "maxTokens: " + echoNumber(numberText_) + " is outside the signed 64-bit range";
+        }
+      }
+    } else {
+      scalarOrContainer(ValueKind::number);
+    }
+    numberText_.clear();
+  }
+
+  static constexpr std::size_t trackedDepth = 3;  // top object, message list, message
+  Container containers_[trackedDepth] = {};
+  std::size_t depth_ = 0;
+
+  bool topIsObject_ = false;
+  ValueKind topKind_ = ValueKind::null;
+  TopKey topKey_ = TopKey::other;
+  MessageKey messageKey_ = MessageKey::other;
+  std::string key_;
+  bool keyTooLong_ = false;
+
+  std::string* stringTarget_ = nullptr;
+  bool stringStarted_ = false;
+  std::string numberText_;
+
+  Field<std::vector<ChatMessage>> messages_;
+  std::size_t messageIndex_ = 0;
+  MessageInProgress current_;
+  Field<double> temperature_;
+  Field<std::int64_t> maxTokens_;
+  Field<std::string> instructions_;
+};
+
+// "line L, column C" of a byte offset, both counted from 1; the column counts characters (code
+// points), not bytes.
+std::string locationOf(std::string_view text, std::size_t offset) {
+  if (offset > text.size()) offset = text.size();
+  std::size_t line = 1;
+  std::size_t lineStart = 0;
+  for (std::size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      lineStart = i + 1;
+    }
+  }
+  std::size_t column = 1;
+  for (std::size_t i = lineStart; i < offset; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++column;
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+bool isHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// True when the six bytes before `offset` are a \u escape of a leading surrogate: the parser stops
+// right after one that no trailing surrogate escape follows.
+bool followsLeadingSurrogateEscape(std::string_view text, std::size_t offset) {
+  if (offset < 6) return false;
+  const std::string_view escape = text.substr(offset - 6, 6);
+  return escape[0] == '\\' && escape[1] == 'u' && (escape[2] == 'd' || escape[2] == 'D') &&
+         std::string_view("89abAB").find(escape[3]) != std::string_view::npos &&
+         isHexDigit(escape[4]) && isHexDigit(escape[5]);
+}
+
+// What is wrong at `offset`, in words more useful than the parser's "syntax error".
+std::string whatIsWrong(const json::error_code& error, std::string_view text, std::size_t offset) {
+  if (offset == 0 && text.starts_with("\xEF\xBB\xBF"))
+    return "byte-order mark before the JSON text";
+  if (error == json::error::illegal_leading_surrogate ||
+      error == json::error::illegal_trailing_surrogate ||
+      error == json::error::expected_utf16_escape ||
+      (error == json::error::syntax && followsLeadingSurrogateEscape(text, offset))) {
+    return "unpaired UTF-16 surrogate escape";
+  }
+  if (error != json::error::syntax) return error.message();
+  if (offset >= text.size()) return "unexpected end of input";
+  const auto byte = static_cast<unsigned char>(text[offset]);
+  if (byte >= 0x80) return "invalid UTF-8 or unexpected character";
+  if (byte < 0x20 || byte == 0x7F) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    return std::string("unexpected control character U+00") + hex[byte >> 4] + hex[byte & 0xF];
+  }
+  return std::string("unexpected character '") + static_cast<char>(byte) + "'";
+}
+
+std::string describeParseError(const json::error_code& error, std::string_view text,
+                               std::size_t offset) {
+  const std::string where = locationOf(text, offset);
+  if (error == json::error::too_deep) {
+    return "nesting deeper than " + std::to_string(maxNestingDepth) + " levels at " + where;
+  }
+  if (error == json::error::incomplete) return "unexpected end of input at " + where;
+  if (error == json::error::extra_data) return "unexpected text after the JSON value at " + where;
+  return "syntax error at " + where + ": " + whatIsWrong(error, text, offset);
+}
+
+}  // namespace
+
+std::variant<ChatRequest, DecodeFailure> decodeChatRequest(std::string_view bytes) {
+  json::parse_options options;
+  options.max_depth = maxNestingDepth;
+  json::basic_parser<RequestHandler> parser(options);
+  json::error_code error;
+  const std::size_t used = parser.write_some(false, bytes.data(), bytes.size(), error);
+  if (!error && used < bytes.size()) error = json::error::extra_data;
+  if (error) return DecodeFailure{describeParseError(error, bytes, used)};
+  return parser.handler().result();
+}
+
 }  // namespace corvane
