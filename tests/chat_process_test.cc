@@ -1,0 +1,202 @@
+// The chat command as a calling application sees it, on the stand-in platform (and the production
+// build's refusal on systems without the model).
+#include <chrono>
+#include <string>
+
+#include "support/expectations.h"
+#include "support/process.h"
+
+namespace corvane::testing {
+namespace {
+
+using Env = std::vector<std::pair<std::string, std::string>>;
+
+const std::string hello = R"({"messages":[{"role":"user","content":"Hello"}]})";
+const std::string helloPrompt = "User: Hello\\n\\nAssistant:";
+const std::string tooOld = R"({"error":"Requires macOS 26 or later with Apple Intelligence."})";
+
+ProcessResult chat(const std::string& bin, const std::string& input, Env env = {}) {
+  ProcessOptions options;
+  options.args = {"chat"};
+  options.stdinData = input;
+  options.env = std::move(env);
+  return runProcess(bin, options);
+}
+
+// Runs a chat on the stand-in with a trace and returns the trace's lines.
+std::vector<std::string> tracedChat(const std::string& input, Env env = {}) {
+  const std::string trace = temporaryPath("trace");
+  env.emplace_back("CORVANE_SIM_TRACE", trace);
+  const ProcessResult result = chat(simBin, input, env);
+  EXPECT_EQ(result.err, "");
+  auto lines = splitLines(readFile(trace));
+  std::remove(trace.c_str());
+  return lines;
+}
+
+std::string respondLine(const std::string& prompt, const std::string& temperature, int tokens) {
+  return R"({"op":"respond","prompt":")" + prompt + R"(","temperature":)" + temperature +
+         R"(,"maximumResponseTokens":)" + std::to_string(tokens) +
+         R"(,"sampling":null,"mainThread":false})";
+}
+
+TEST(ChatProcess, EachRefusalWithItsStatus) {
+  struct Case {
+    std::string name, input;
+    Env env;
+    std::string reply;
+  };
+  const Case cases[] = {
+      {"zero bytes", "", {}, R"({"error":"empty chat request on stdin"})"},
+      {"unavailable model",
+       hello,
+       {{"CORVANE_SIM_AVAILABILITY", "deviceNotEligible"}},
+       R"({"error":"This device is not eligible for Apple Intelligence."})"},
+      {"old system", hello, {{"CORVANE_SIM_OS_VERSION", "15.5"}}, tooOld},
+      {"no user content",
+       R"({"messages":[{"role":"system","content":"Be brief."}]})",
+       {},
+       R"({"error":"no user content in chat request"})"},
+      // A request without user content on an unusable model gets the availability text.
+      {"gate before content",
+       R"({"messages":[]})",
+       {{"CORVANE_SIM_AVAILABILITY", "modelNotReady"}},
+       R"({"error":"The on-device model is downloading or not ready yet. Try again shortly."})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    expectReply(chat(simBin, c.input, c.env), c.reply, 1);
+  }
+}
+
+TEST(ChatProcess, MalformedRequestsGetTheDecodingTextEvenWithoutAModel) {
+  const std::string prefix = R"({"error":"invalid chat request JSON: )";
+  for (const std::string input : {"\n", "   ", "{", "[]", R"({"messages":null})", "{} x"}) {
+    for (const auto& env : {Env{}, Env{{"CORVANE_SIM_OS_VERSION", "14"}}}) {
+      const ProcessResult result = chat(simBin, input, env);
+      SCOPED_TRACE(input);
+      EXPECT_EQ(result.status, 1);
+      EXPECT_EQ(result.out.rfind(prefix, 0), 0u) << result.out;
+      EXPECT_EQ(splitLines(result.out).size(), 1u);
+      EXPECT_EQ(result.err, "");
+    }
+  }
+}
+
+TEST(ChatProcess, RefusalsBeforeDecodingTouchNoModel) {
+  EXPECT_TRUE(tracedChat("").empty());
+  EXPECT_TRUE(tracedChat("not json").empty());
+  EXPECT_EQ(tracedChat(hello, {{"CORVANE_SIM_OS_VERSION", "25"}}),
+            std::vector<std::string>{R"({"op":"osVersion","atLeast":"26.0.0","result":false})"});
+}
+
+TEST(ChatProcess, ProductionBuildRefusesWithoutTheModel) {
+  expectReply(chat(corvaneBin, hello), tooOld, 1);
+  const ProcessResult malformed = chat(corvaneBin, R"({"messages":"x"})");
+  EXPECT_EQ(malformed.status, 1);
+  EXPECT_EQ(malformed.out.rfind(R"({"error":"invalid chat request JSON: )", 0), 0u);
+}
+
+TEST(ChatProcess, FullTraceOfAnAnsweredRequest) {
+  EXPECT_EQ(tracedChat(hello), (std::vector<std::string>{
+                                   R"({"op":"osVersion","atLeast":"26.0.0","result":true})",
+                                   R"({"op":"availability","result":"available"})",
+                                   R"({"op":"session","instructions":null,"tools":0})",
+                                   respondLine(helloPrompt, "0.35", 256),
+                               }));
+  const auto withInstructions = tracedChat(
+      R"({"instructions":"Be brief.","messages":[{"role":"system","content":"Use \/ units"},{"role":"user","content":"Hello"}]})");
+  ASSERT_EQ(withInstructions.size(), 4u);
+  EXPECT_EQ(withInstructions[2],
+            R"({"op":"session","instructions":"Be brief.\n\nUse \/ units","tools":0})");
+}
+
+TEST(ChatProcess, TokenLimitIsClamped) {
+  const std::pair<std::string, int> cases[] = {
+      {"", 256},    {"0", 32},    {"-5", 32},   {"31", 32},   {"32", 32},
+      {"300", 300}, {"512", 512}, {"513", 512}, {"600", 512},
+  };
+  for (const auto& [maxTokens, limit] : cases) {
+    const std::string field = maxTokens.empty() ? "" : R"(,"maxTokens":)" + maxTokens;
+    const auto trace =
+        tracedChat(R"({"messages":[{"role":"user","content":"Hello"}])" + field + "}");
+    ASSERT_EQ(trace.size(), 4u) << maxTokens;
+    EXPECT_EQ(trace[3], respondLine(helloPrompt, "0.35", limit)) << maxTokens;
+  }
+}
+
+TEST(ChatProcess, TemperatureIsPassedUnchanged) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "0.35"},
+      {R"(,"temperature":null)", "0.35"},
+      {R"(,"temperature":0)", "0"},
+      {R"(,"temperature":1.7)", "1.7"},
+      {R"(,"temperature":2)", "2"},
+      {R"(,"temperature":-1e-7)", "-1e-07"},
+  };
+  for (const auto& [field, written] : cases) {
+    const auto trace =
+        tracedChat(R"({"messages":[{"role":"user","content":"Hello"}])" + field + "}");
+    ASSERT_EQ(trace.size(), 4u) << field;
+    EXPECT_EQ(trace[3], respondLine(helloPrompt, written, 256)) << field;
+  }
+}
+
+TEST(ChatProcess, AnswersAreWrittenWhole) {
+  struct Case {
+    std::string name;
+    Env env;
+    std::string reply;
+    int status;
+  };
+  const Case cases[] = {
+      {"echo", {}, R"({"content":")" + helloPrompt + R"(","finishReason":"stop"})", 0},
+      {"empty answer",
+       {{"CORVANE_SIM_RESPONSE", ""}},
+       R"({"content":"","finishReason":"stop"})",
+       0},
+      {"special characters",
+       {{"CORVANE_SIM_RESPONSE", "line 1\nline \"2\"\ta/b \xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD \\"}},
+       R"({"content":"line 1\nline \"2\"\ta\/b )"
+       "\xF0\x9F\x91\x8D\xF0\x9F\x8F\xBD"
+       R"( \\","finishReason":"stop"})",
+       0},
+      {"generation error",
+       {{"CORVANE_SIM_ERROR", "context window exceeded"}, {"CORVANE_SIM_RESPONSE", "ignored"}},
+       R"({"error":"on-device generation failed: context window exceeded"})",
+       0},
+      {"answer not UTF-8",
+       {{"CORVANE_SIM_RESPONSE", "bad \xFF"}},
+       R"({"error":"failed to encode response"})",
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    expectReply(chat(simBin, hello, c.env), c.reply, c.status);
+  }
+}
+
+TEST(ChatProcess, SlowResponseIsWaitedFor) {
+  const auto start = std::chrono::steady_clock::now();
+  expectReply(
+      chat(simBin, hello, {{"CORVANE_SIM_DELAY_MS", "300"}, {"CORVANE_SIM_RESPONSE", "ok"}}),
+      R"({"content":"ok","finishReason":"stop"})", 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+}
+
+TEST(ChatProcess, UnreadableStandardInputIsRefused) {
+  for (const StdinKind kind : {StdinKind::closed, StdinKind::directory}) {
+    ProcessOptions options;
+    options.args = {"chat"};
+    options.stdinKind = kind;
+    const ProcessResult result = runProcess(simBin, options);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out.rfind(R"({"error":"could not read chat request from stdin: )", 0), 0u)
+        << result.out;
+    EXPECT_EQ(splitLines(result.out).size(), 1u);
+    EXPECT_EQ(result.err, "");
+  }
+}
+
+}  // namespace
+}  // namespace corvane::testing
