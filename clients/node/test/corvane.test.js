@@ -1,0 +1,149 @@
+// The Node client against corvane-sim, and against small shell scripts that misbehave in ways the
+// program does not, for the client's own failures.
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import { mkdtempSync, writeFileSync, readFileSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join, resolve } from "node:path";
+import { fileURLToPath } from "node:url";
+import {
+  availability,
+  chat,
+  CorvaneError,
+  RefusalError,
+  GenerationError,
+  ProcessError,
+} from "../corvane.js";
+
+const root = fileURLToPath(new URL("../../../", import.meta.url));
+const executable = resolve(process.env.CORVANE_SIM ?? resolve(root, "build/corvane-sim"));
+const sim = (env = {}, extra = {}) => ({ executable, env: { PATH: process.env.PATH, ...env }, ...extra });
+const hello = { messages: [{ role: "user", content: "Hello" }] };
+
+let dir;
+before(() => {
+  dir = mkdtempSync(join(tmpdir(), "corvane-node-client-"));
+});
+after(() => rmSync(dir, { recursive: true, force: true }));
+
+// An executable shell script with this body.
+function fake(name, body, mode = 0o755) {
+  const path = join(dir, name);
+  writeFileSync(path, `#!/bin/sh\n${body}\n`, { mode });
+  return path;
+}
+
+test("availability reports each state", async () => {
+  const cases = [
+    [{}, { available: true }],
+    [{ CORVANE_SIM_OS_VERSION: "15.6" }, { available: false, reason: "Requires macOS 26 or later with Apple Intelligence." }],
+    [{ CORVANE_SIM_AVAILABILITY: "appleIntelligenceNotEnabled" }, { available: false, reason: "Apple Intelligence is turned off. Enable it in System Settings." }],
+    [{ CORVANE_SIM_AVAILABILITY: "someFutureReason" }, { available: false, reason: "Apple Intelligence is unavailable on this device." }],
+  ];
+  for (const [env, expected] of cases) {
+    assert.deepEqual(await availability(sim(env)), expected, JSON.stringify(env));
+  }
+});
+
+test("chat returns the answer", async () => {
+  assert.deepEqual(await chat(hello, sim()), { content: "User: Hello\n\nAssistant:", finishReason: "stop" });
+  const text = 'line 1\nline "2"\ta/b 👍🏽 \\ café';
+  assert.deepEqual(await chat(hello, sim({ CORVANE_SIM_RESPONSE: text })), { content: text, finishReason: "stop" });
+  assert.deepEqual(await chat(hello, sim({ CORVANE_SIM_RESPONSE: "" })), { content: "", finishReason: "stop" });
+});
+
+test("chat sends the whole request, non-ASCII and large ones included", async () => {
+  const trace = join(dir, "trace");
+  const request = {
+    instructions: "Réponds brièvement.",
+    messages: [
+      { role: "system", content: "Use / units" },
+      { role: "user", content: "x".repeat(300_000) },
+      { role: "assistant", content: null },
+      { role: "user", content: "Was ist 2 + 2? 👍" },
+    ],
+    temperature: 0.2,
+    maxTokens: 100,
+  };
+  await chat(request, sim({ CORVANE_SIM_TRACE: trace, CORVANE_SIM_RESPONSE: "4" }));
+  const lines = readFileSync(trace, "utf8").trim().split("\n").map((line) => JSON.parse(line));
+  assert.deepEqual(lines[2], { op: "session", instructions: "Réponds brièvement.\n\nUse / units", tools: 0 });
+  assert.equal(lines[3].prompt, "User: Was ist 2 + 2? 👍\n\nAssistant:");
+  assert.equal(lines[3].temperature, 0.2);
+  assert.equal(lines[3].maximumResponseTokens, 100);
+});
+
+test("refusals reject with RefusalError carrying the program's text", async () => {
+  const cases = [
+    [hello, { CORVANE_SIM_AVAILABILITY: "modelNotReady" }, "The on-device model is downloading or not ready yet. Try again shortly."],
+    [{ messages: [{ role: "system", content: "Be brief." }] }, {}, "no user content in chat request"],
+    ["", {}, "empty chat request on stdin"],
+    ['{"messages":[{"role":"user","content":"Hi"}],"maxTokens":2.5}', {}, /^invalid chat request JSON: maxTokens/],
+    [{ messages: "Hello" }, {}, /^invalid chat request JSON: messages/],
+  ];
+  for (const [request, env, message] of cases) {
+    await assert.rejects(chat(request, sim(env)), (error) => {
+      assert.ok(error instanceof RefusalError && error instanceof CorvaneError, String(error));
+      assert.equal(error.status, 1);
+      if (typeof message === "string") assert.equal(error.message, message);
+      else assert.match(error.message, message);
+      return true;
+    });
+  }
+});
+
+test("a failed generation rejects with GenerationError", async () => {
+  await assert.rejects(chat(hello, sim({ CORVANE_SIM_ERROR: "context window exceeded" })), (error) => {
+    assert.ok(error instanceof GenerationError, String(error));
+    assert.equal(error.status, 0);
+    assert.equal(error.message, "on-device generation failed: context window exceeded");
+    return true;
+  });
+  const unencodable = fake("unencodable", `printf '{"error":"failed to encode response"}\\n'`);
+  await assert.rejects(chat(hello, { executable: unencodable }), GenerationError);
+});
+
+test("a slow run is killed at the time-out", async () => {
+  const start = Date.now();
+  await assert.rejects(
+    chat(hello, sim({ CORVANE_SIM_DELAY_MS: "10000" }, { timeoutMs: 200 })),
+    (error) => error instanceof ProcessError && error.kind === "timeout",
+  );
+  assert.ok(Date.now() - start < 5000, "the time-out did not end the run");
+  const answer = await chat(hello, sim({ CORVANE_SIM_DELAY_MS: "300", CORVANE_SIM_RESPONSE: "ok" }, { timeoutMs: 0 }));
+  assert.equal(answer.content, "ok");
+});
+
+test("runs that give no reply reject with ProcessError of their kind", async () => {
+  const cases = [
+    ["missing executable", () => availability({ executable: join(dir, "no-such-program") }), "not-found"],
+    ["missing from PATH", () => availability({ executable: "corvane-no-such-program" }), "not-found"],
+    ["not executable", () => availability({ executable: fake("plain-file", "", 0o644) }), "spawn-failed"],
+    ["not JSON", () => chat(hello, { executable: fake("not-json", "echo hello") }), "malformed-reply"],
+    ["no line feed", () => availability({ executable: fake("no-newline", `printf '{"available":true}'`) }), "malformed-reply"],
+    ["two lines", () => availability({ executable: fake("two-lines", `printf '{"available":true}\\n{}\\n'`) }), "malformed-reply"],
+    ["not UTF-8", () => chat(hello, { executable: fake("latin1", `printf '{"content":"caf\\351","finishReason":"stop"}\\n'`) }), "malformed-reply"],
+    ["an array", () => availability({ executable: fake("array", "echo '[true]'") }), "malformed-reply"],
+    ["wrong shape", () => availability({ executable: fake("wrong-shape", `echo '{"available":"yes"}'`) }), "malformed-reply"],
+    ["answer from availability", () => availability({ executable: fake("answer", `echo '{"content":"x","finishReason":"stop"}'`) }), "malformed-reply"],
+    ["answer with status 1", () => chat(hello, { executable: fake("answer-1", `echo '{"content":"x","finishReason":"stop"}'; exit 1`) }), "malformed-reply"],
+    ["other status", () => chat(hello, { executable: fake("status-3", `echo '{"error":"x"}'; exit 3`) }), "abnormal-exit"],
+    ["killed", () => chat(hello, { executable: fake("killed", "kill -9 $$") }), "abnormal-exit"],
+  ];
+  for (const [name, call, kind] of cases) {
+    await assert.rejects(call(), (error) => {
+      assert.ok(error instanceof ProcessError, `${name}: ${error}`);
+      assert.equal(error.kind, kind, `${name}: ${error.message}`);
+      return true;
+    });
+  }
+});
+
+test("standard error and unread input do not matter", async () => {
+  const noisy = fake("noisy", `echo warning >&2; echo '{"available":true}'`);
+  assert.deepEqual(await availability({ executable: noisy }), { available: true });
+  // Ends at once without reading its input: the client must not fail writing the request.
+  const refuses = fake("refuses", `echo '{"error":"unknown command: chat (expected nothing)"}'; exit 1`);
+  const big = { messages: [{ role: "user", content: "y".repeat(2_000_000) }] };
+  await assert.rejects(chat(big, { executable: refuses }), RefusalError);
+});
