@@ -14,6 +14,12 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+# The schema checks and client tests need Node.js with npm, and Python 3: any installation will do.
+if [[ "${1:-build}" == test ]]; then
+  command -v node >/dev/null || missing+=(nodejs)
+  command -v npm >/dev/null || missing+=(npm)
+  command -v python3 >/dev/null || missing+=(python3)
+fi
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
 sudo=()
