@@ -1,0 +1,91 @@
+"""Prints the benchmark's table from hyperfine's JSON exports and the peak-memory samples.
+
+Usage: report.py RESULTS_DIR INPUTS_DIR (both written by bench/run.sh).
+"""
+
+import json
+import os
+import sys
+
+results_dir, inputs_dir = sys.argv[1], sys.argv[2]
+
+
+def medians(name):
+    """Median wall time in seconds of each command of one hyperfine run, in command order."""
+    with open(os.path.join(results_dir, name + ".json")) as f:
+        return [r["median"] for r in json.load(f)["results"]]
+
+
+peaks = {}
+with open(os.path.join(results_dir, "peak.txt")) as f:
+    for line in f:
+        key, kib = line.split()
+        peaks[key] = int(kib) * 1024
+
+
+def size(name):
+    return os.path.getsize(os.path.join(inputs_dir, name + ".json"))
+
+
+def duration(seconds):
+    return f"{seconds * 1e3:.3f} ms" if seconds < 0.01 else f"{seconds * 1e3:.1f} ms"
+
+
+def mib(n):
+    return f"{n / 2**20:.1f} MiB"
+
+
+rows = []  # figure, median, floor name, floor median, ratio, target, memory, verdict
+
+
+def row(figure, median, floor_name, floor_median, target, memory):
+    ratio = median / floor_median
+    verdict = "ok" if ratio <= target else "MISSED"
+    rows.append((figure, duration(median), floor_name, duration(floor_median),
+                 f"{ratio:.2f}", f"<= {target}", memory, verdict))
+
+
+floor, corvane, sim = medians("startup")
+row("corvane availability", corvane, "process floor", floor, 1.3,
+    mib(peaks["availability"]))
+row("corvane-sim availability", sim, "process floor", floor, 1.3,
+    mib(peaks["availability-sim"]))
+
+# Started through with_stdin: its cost is the difference between the floor started through it
+# and started directly, and is taken off the chat's time.
+direct_floor, launched_floor, launched_chat = medians("small")
+small_chat = launched_chat - (launched_floor - direct_floor)
+row(f"corvane-sim chat, {size('small') / 1024:.0f} KiB", small_chat, "process floor",
+    direct_floor, 2.0, mib(peaks["chat-small"]))
+
+growth = []
+for name in ("1mb", "8mb", "64mb"):
+    parse_floor, chat = medians(name)
+    request = size(name)
+    peak = peaks["chat-" + name]
+    memory = f"{mib(peak)} = {peak / request:.2f}x request"
+    if name == "64mb":
+        memory += " (<= 2.5x: " + ("ok" if peak <= 2.5 * request else "MISSED") + ")"
+    row(f"corvane-sim chat, {request / 2**20:.0f} MiB", chat, "parse floor", parse_floor, 1.0,
+        memory)
+    growth.append((request, chat, parse_floor, peaks["parse-floor-" + name]))
+
+headers = ("figure", "median", "floor", "floor median", "ratio", "target", "peak memory", "")
+widths = [max(len(str(r[i])) for r in rows + [headers]) for i in range(len(headers))]
+print()
+for r in [headers] + rows:
+    print("  ".join(str(c).ljust(w) for c, w in zip(r, widths)).rstrip())
+
+print()
+print("growth with the request (time per MiB of request; linear growth keeps it flat)")
+print(f"  {'request':>8}  {'chat':>10}  {'per MiB':>9}  {'parse floor':>11}  {'per MiB':>9}"
+      f"  {'floor peak memory':>17}")
+for request, chat, parse_floor, floor_peak in growth:
+    mb = request / 2**20
+    print(f"  {mb:6.0f} MiB  {duration(chat):>10}  {chat / mb * 1e3:6.2f} ms  "
+          f"{duration(parse_floor):>11}  {parse_floor / mb * 1e3:6.2f} ms  "
+          f"{mib(floor_peak):>17}")
+print()
+print(f"process floor: peak memory {mib(peaks['process-floor'])}; the small chat's time is "
+      f"{duration(launched_chat)} through with_stdin, less its cost "
+      f"({duration(launched_floor)} - {duration(direct_floor)} for the floor)")

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The performance benchmark: builds the release build and the two floors, generates the inputs,
+# times everything with hyperfine (warm-ups, many runs, medians) and prints one table of each
+# figure against its floor, with the ratio, the target and peak memory.
+#
+# Usage: bash bench/run.sh
+#
+# The build is scripts/build.sh's release build, made in its own directory (build-bench/release)
+# so that a benchmark never reconfigures build/. Inputs are generated under build-bench/ too.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${CORVANE_BENCH_BUILD_DIR:-build-bench/release}
+work=$build/bench-data
+mkdir -p "$work"
+
+# Tools: the project's build dependencies, hyperfine, and GNU time for peak memory.
+bash scripts/install-deps.sh build
+missing=()
+command -v hyperfine >/dev/null || missing+=(hyperfine)
+[[ -x /usr/bin/time ]] || missing+=(time)
+if [[ ${#missing[@]} -gt 0 ]]; then
+  sudo=()
+  [[ $(id -u) -ne 0 ]] && sudo=(sudo)
+  echo "installing: ${missing[*]}"
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}" >/dev/null
+fi
+
+echo "building the release build and the floors in $build"
+CORVANE_BUILD_DIR=$build bash scripts/build.sh -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=ON \
+  >/dev/null
+
+corvane=$build/corvane
+sim=$build/corvane-sim
+floor=$build/bench/process_floor
+parse_floor=$build/bench/parse_floor
+
+# Every message is about 670 bytes, so the sizes differ only in the number of messages.
+echo "generating the requests in $work"
+generate() {  # name messages bytes
+  "$build/bench/generate_request" "$2" "$3" >"$work/$1.json"
+}
+generate small 15 10240
+generate 1mb 1563 1048576
+generate 8mb 12500 8388608
+generate 64mb 100000 67108864
+
+# Only the variables each figure sets reach the stand-in.
+unset CORVANE_SIM_OS_VERSION CORVANE_SIM_AVAILABILITY CORVANE_SIM_RESPONSE CORVANE_SIM_ERROR \
+  CORVANE_SIM_DELAY_MS CORVANE_SIM_TRACE
+
+results=$work/results
+rm -rf "$results"
+mkdir -p "$results"
+
+# Every command is started directly by hyperfine (-N): a shell's start-up would cost more than the
+# programs under test, and subtracting it is too noisy at this scale.
+bench() {  # name warmups runs command...
+  local name=$1 warmup=$2 runs=$3
+  shift 3
+  if ! hyperfine -N --style none --warmup "$warmup" --runs "$runs" \
+    --export-json "$results/$name.json" "$@" >"$results/hyperfine.log" 2>&1; then
+    cat "$results/hyperfine.log" >&2
+    exit 1
+  fi
+}
+
+# Peak resident memory of one run in KiB: the median of three runs.
+peak() {  # name input command...
+  local name=$1 input=$2
+  shift 2
+  local samples=()
+  for _ in 1 2 3; do
+    /usr/bin/time -f %M -o "$results/time.out" "$@" <"$input" >/dev/null 2>&1 || true
+    samples+=("$(tail -n 1 "$results/time.out")")
+  done
+  printf '%s\n' "${samples[@]}" | sort -n | sed -n 2p | sed "s/^/$name /" >>"$results/peak.txt"
+}
+
+with_stdin=$build/bench/with_stdin
+
+# A figure is only worth having for a run that answers: check each input gets a content reply.
+for input in small 1mb 8mb 64mb; do
+  if ! "$sim" chat <"$work/$input.json" | grep -q '^{"content":"'; then
+    echo "corvane-sim chat does not answer $work/$input.json" >&2
+    exit 1
+  fi
+done
+
+echo "timing start-up"
+bench startup 100 1000 "$floor" "$corvane availability" "$sim availability"
+peak process-floor /dev/null "$floor"
+peak availability /dev/null "$corvane" availability
+peak availability-sim /dev/null "$sim" availability
+
+echo "timing the small chat"
+# hyperfine gives no standard input, so the chat is started through with_stdin, and so is the
+# floor once more: the difference of those two is what the chat costs on top of the floor.
+export CORVANE_SIM_RESPONSE="Group the rows by month, then add a sum of sales."
+bench small 50 1000 "$floor" "$with_stdin $work/small.json $floor" \
+  "$with_stdin $work/small.json $sim chat"
+peak chat-small "$work/small.json" "$sim" chat
+unset CORVANE_SIM_RESPONSE
+
+echo "timing the large chats"
+# The stand-in answers with the prompt it was given: the whole condensed conversation comes back.
+bench 1mb 3 30 "$with_stdin $work/1mb.json $parse_floor" "$with_stdin $work/1mb.json $sim chat"
+bench 8mb 2 15 "$with_stdin $work/8mb.json $parse_floor" "$with_stdin $work/8mb.json $sim chat"
+bench 64mb 1 10 "$with_stdin $work/64mb.json $parse_floor" "$with_stdin $work/64mb.json $sim chat"
+for size in 1mb 8mb 64mb; do
+  peak "parse-floor-$size" "$work/$size.json" "$parse_floor"
+  peak "chat-$size" "$work/$size.json" "$sim" chat
+done
+
+python3 bench/report.py "$results" "$work"
