@@ -52,8 +52,6 @@ class ClientTest(unittest.TestCase):
              Availability(False, "Requires macOS 26 or later with Apple Intelligence.")),
             ({"CORVANE_SIM_AVAILABILITY": "deviceNotEligible"},
              Availability(False, "This device is not eligible for Apple Intelligence.")),
-            ({"CORVANE_SIM_AVAILABILITY": "someFutureReason"},
-             Availability(False, "Apple Intelligence is unavailable on this device.")),
         ]
         for env, expected in cases:
             with self.subTest(env=env):
@@ -90,12 +88,9 @@ class ClientTest(unittest.TestCase):
         cases = [
             (HELLO, {"CORVANE_SIM_AVAILABILITY": "modelNotReady"},
              "The on-device model is downloading or not ready yet. Try again shortly."),
-            ({"messages": [{"role": "system", "content": "Be brief."}]}, {},
-             "no user content in chat request"),
             ("", {}, "empty chat request on stdin"),
             (b'{"messages":[{"role":"user","content":"Hi"}],"maxTokens":2.5}', {},
              "invalid chat request JSON: maxTokens"),
-            ({"messages": "Hello"}, {}, "invalid chat request JSON: messages"),
         ]
         for request, env, message in cases:
             with self.subTest(request=request):
@@ -129,8 +124,6 @@ class ClientTest(unittest.TestCase):
         cases = [
             ("missing executable", lambda: availability(executable=self.dir / "no-such-program"),
              "not-found"),
-            ("missing from PATH", lambda: availability(executable="corvane-no-such-program"),
-             "not-found"),
             ("not executable", lambda: availability(executable=self.fake("plain-file", "", 0o644)),
              "spawn-failed"),
             ("not JSON", lambda: chat(HELLO, executable=self.fake("not-json", "echo hello")),
@@ -143,8 +136,6 @@ class ClientTest(unittest.TestCase):
              "malformed-reply"),
             ("not UTF-8", lambda: chat(HELLO, executable=self.fake(
                 "latin1", """printf '{"content":"caf\\351","finishReason":"stop"}\\n'""")),
-             "malformed-reply"),
-            ("an array", lambda: availability(executable=self.fake("array", "echo '[true]'")),
              "malformed-reply"),
             ("wrong shape", lambda: availability(
                 executable=self.fake("wrong-shape", """echo '{"available":"yes"}'""")),

@@ -37,8 +37,6 @@ test("availability reports each state", async () => {
   const cases = [
     [{}, { available: true }],
     [{ CORVANE_SIM_OS_VERSION: "15.6" }, { available: false, reason: "Requires macOS 26 or later with Apple Intelligence." }],
-    [{ CORVANE_SIM_AVAILABILITY: "appleIntelligenceNotEnabled" }, { available: false, reason: "Apple Intelligence is turned off. Enable it in System Settings." }],
-    [{ CORVANE_SIM_AVAILABILITY: "someFutureReason" }, { available: false, reason: "Apple Intelligence is unavailable on this device." }],
   ];
   for (const [env, expected] of cases) {
     assert.deepEqual(await availability(sim(env)), expected, JSON.stringify(env));
@@ -76,10 +74,8 @@ test("chat sends the whole request, non-ASCII and large ones included", async ()
 test("refusals reject with RefusalError carrying the program's text", async () => {
   const cases = [
     [hello, { CORVANE_SIM_AVAILABILITY: "modelNotReady" }, "The on-device model is downloading or not ready yet. Try again shortly."],
-    [{ messages: [{ role: "system", content: "Be brief." }] }, {}, "no user content in chat request"],
     ["", {}, "empty chat request on stdin"],
     ['{"messages":[{"role":"user","content":"Hi"}],"maxTokens":2.5}', {}, /^invalid chat request JSON: maxTokens/],
-    [{ messages: "Hello" }, {}, /^invalid chat request JSON: messages/],
   ];
   for (const [request, env, message] of cases) {
     await assert.rejects(chat(request, sim(env)), (error) => {
@@ -117,15 +113,12 @@ test("a slow run is killed at the time-out", async () => {
 test("runs that give no reply reject with ProcessError of their kind", async () => {
   const cases = [
     ["missing executable", () => availability({ executable: join(dir, "no-such-program") }), "not-found"],
-    ["missing from PATH", () => availability({ executable: "corvane-no-such-program" }), "not-found"],
     ["not executable", () => availability({ executable: fake("plain-file", "", 0o644) }), "spawn-failed"],
     ["not JSON", () => chat(hello, { executable: fake("not-json", "echo hello") }), "malformed-reply"],
     ["no line feed", () => availability({ executable: fake("no-newline", `printf '{"available":true}'`) }), "malformed-reply"],
     ["two lines", () => availability({ executable: fake("two-lines", `printf '{"available":true}\\n{}\\n'`) }), "malformed-reply"],
     ["not UTF-8", () => chat(hello, { executable: fake("latin1", `printf '{"content":"caf\\351","finishReason":"stop"}\\n'`) }), "malformed-reply"],
-    ["an array", () => availability({ executable: fake("array", "echo '[true]'") }), "malformed-reply"],
     ["wrong shape", () => availability({ executable: fake("wrong-shape", `echo '{"available":"yes"}'`) }), "malformed-reply"],
-    ["answer from availability", () => availability({ executable: fake("answer", `echo '{"content":"x","finishReason":"stop"}'`) }), "malformed-reply"],
     ["answer with status 1", () => chat(hello, { executable: fake("answer-1", `echo '{"content":"x","finishReason":"stop"}'; exit 1`) }), "malformed-reply"],
     ["other status", () => chat(hello, { executable: fake("status-3", `echo '{"error":"x"}'; exit 3`) }), "abnormal-exit"],
     ["killed", () => chat(hello, { executable: fake("killed", "kill -9 $$") }), "abnormal-exit"],
