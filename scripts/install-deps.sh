@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those that are missing, so that a machine that
-# already has them starts at once. Usage: install-deps.sh build|test
+# already has them starts at once. Usage: install-deps.sh build|test|sanitizers
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libboost-json1.81-dev libutf8proc-dev)
-if [[ "${1:-build}" == test ]]; then
+if [[ "${1:-build}" == test || "${1:-build}" == sanitizers ]]; then
   packages+=(libgtest-dev unicode-data)
+fi
+# Sanitizer builds and fuzzers: clang with its sanitizer and libFuzzer runtimes, and
+# llvm-symbolizer for readable reports.
+if [[ "${1:-build}" == sanitizers ]]; then
+  packages+=(clang libclang-rt-14-dev llvm-14)
 fi
 
 missing=()
