@@ -18,16 +18,19 @@ InputRead readAllStandardInput() {
       result.error = std::strerror(EISDIR);
       return result;
     }
-    // A regular file tells its size: read it into one allocation.
+    // A regular file tells its size: the bytes go into one allocation of that size.
     if (S_ISREG(info.st_mode) && info.st_size > 0)
-      bytes.reserve(static_cast<std::size_t>(info.st_size) + 1);
+      bytes.reserve(static_cast<std::size_t>(info.st_size));
   }
-  std::size_t used = 0;
+  // Read through a small buffer and append, rather than into the string itself: a string can only
+  // be made longer by filling the new part, and filling tens of megabytes that read(2) overwrites
+  // at once costs a third of reading them. The extra copy is from a buffer that stays in the cache.
+  // Appending also leaves the unused part of a grown string untouched, so not resident.
+  static char chunk[64 * 1024];
   for (;;) {
-    if (bytes.size() - used < 65536) bytes.resize(bytes.size() < 65536 ? 131072 : bytes.size() * 2);
-    const ssize_t got = read(STDIN_FILENO, bytes.data() + used, bytes.size() - used);
+    const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
     if (got > 0) {
-      used += static_cast<std::size_t>(got);
+      bytes.append(chunk, static_cast<std::size_t>(got));
     } else if (got == 0) {
       break;
     } else if (errno != EINTR) {
@@ -36,7 +39,6 @@ InputRead readAllStandardInput() {
       return result;
     }
   }
-  bytes.resize(used);
   result.succeeded = true;
   return result;
 }
