@@ -18,12 +18,17 @@
 namespace corvane {
 namespace {
 
-// Appends one line to the trace file named by CORVANE_SIM_TRACE, if any. Each line is written with
-// a single write(2) on a file opened for appending, so it is on disk line by line even if the
-// process is killed. A trace that cannot be written is skipped silently.
-void traceLine(std::string line) {
+// The trace file named by CORVANE_SIM_TRACE, or null when there is no trace. Checked before a
+// line is built: a response's line holds the whole prompt, escaped.
+const char* tracePath() {
   const char* path = std::getenv("CORVANE_SIM_TRACE");
-  if (path == nullptr || *path == '\0') return;
+  return path == nullptr || *path == '\0' ? nullptr : path;
+}
+
+// Appends one line to the trace file at `path`. Each line is written with a single write(2) on a
+// file opened for appending, so it is on disk line by line even if the process is killed. A trace
+// that cannot be written is skipped silently.
+void traceLine(const char* path, std::string line) {
   const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return;
   line.push_back('\n');
@@ -48,16 +53,18 @@ class SimSession final : public ModelSession {
   explicit SimSession(std::thread::id mainThread) : mainThread_(mainThread) {}
 
   GenerationOutcome respond(std::string_view prompt, const GenerationOptions& options) override {
-    std::string line = "{\"op\":\"respond\",\"prompt\":";
-    appendJsonString(line, prompt);
-    line.append(",\"temperature\":");
-    appendNumber(line, options.temperature);
-    line.append(",\"maximumResponseTokens\":");
-    line.append(std::to_string(options.maximumResponseTokens));
-    line.append(",\"sampling\":null,\"mainThread\":");
-    line.append(std::this_thread::get_id() == mainThread_ ? "true" : "false");
-    line.push_back('}');
-    traceLine(std::move(line));
+    if (const char* path = tracePath()) {
+      std::string line = "{\"op\":\"respond\",\"prompt\":";
+      appendJsonString(line, prompt);
+      line.append(",\"temperature\":");
+      appendNumber(line, options.temperature);
+      line.append(",\"maximumResponseTokens\":");
+      line.append(std::to_string(options.maximumResponseTokens));
+      line.append(",\"sampling\":null,\"mainThread\":");
+      line.append(std::this_thread::get_id() == mainThread_ ? "true" : "false");
+      line.push_back('}');
+      traceLine(path, std::move(line));
+    }
 
     if (const auto delay = sim::parseDelayMs(std::getenv("CORVANE_SIM_DELAY_MS"))) {
       std::this_thread::sleep_for(std::chrono::milliseconds(delay));
@@ -79,34 +86,40 @@ class SimPlatform final : public Platform {
   bool osVersionAtLeast(OsVersion wanted) override {
     const bool result =
         sim::versionAtLeast(sim::parseOsVersion(std::getenv("CORVANE_SIM_OS_VERSION")), wanted);
-    std::string line = "{\"op\":\"osVersion\",\"atLeast\":\"";
-    line.append(std::to_string(wanted.major)).push_back('.');
-    line.append(std::to_string(wanted.minor)).push_back('.');
-    line.append(std::to_string(wanted.patch));
-    line.append(result ? "\",\"result\":true}" : "\",\"result\":false}");
-    traceLine(std::move(line));
+    if (const char* path = tracePath()) {
+      std::string line = "{\"op\":\"osVersion\",\"atLeast\":\"";
+      line.append(std::to_string(wanted.major)).push_back('.');
+      line.append(std::to_string(wanted.minor)).push_back('.');
+      line.append(std::to_string(wanted.patch));
+      line.append(result ? "\",\"result\":true}" : "\",\"result\":false}");
+      traceLine(path, std::move(line));
+    }
     return result;
   }
 
   ModelAvailability modelAvailability() override {
     const ModelAvailability state = sim::parseAvailability(std::getenv("CORVANE_SIM_AVAILABILITY"));
-    std::string line = "{\"op\":\"availability\",\"result\":\"";
-    line.append(sim::availabilityName(state));
-    line.append("\"}");
-    traceLine(std::move(line));
+    if (const char* path = tracePath()) {
+      std::string line = "{\"op\":\"availability\",\"result\":\"";
+      line.append(sim::availabilityName(state));
+      line.append("\"}");
+      traceLine(path, std::move(line));
+    }
     return state;
   }
 
   std::unique_ptr<ModelSession> createSession(
       std::optional<std::string_view> instructions) override {
-    std::string line = "{\"op\":\"session\",\"instructions\":";
-    if (instructions) {
-      appendJsonString(line, *instructions);
-    } else {
-      line.append("null");
+    if (const char* path = tracePath()) {
+      std::string line = "{\"op\":\"session\",\"instructions\":";
+      if (instructions) {
+        appendJsonString(line, *instructions);
+      } else {
+        line.append("null");
+      }
+      line.append(",\"tools\":0}");
+      traceLine(path, std::move(line));
     }
-    line.append(",\"tools\":0}");
-    traceLine(std::move(line));
     return std::make_unique<SimSession>(mainThread_);
   }
 
