@@ -57,18 +57,27 @@ std::string joined(TextPieces pieces) {
   return text;
 }
 
+// A text and its number of characters, so that no one has to count it again.
+struct CountedText {
+  std::string text;
+  std::size_t characters = 0;
+};
+
 // The text whole when it has at most `limit` characters, else its first `limit` characters with
 // the truncation marker after them.
-std::string fitWithMarker(TextPieces text, std::size_t limit) {
-  if (countCharactersUpTo(text, limit) <= limit) return joined(text);
+CountedText fitWithMarker(TextPieces text, std::size_t limit) {
+  const std::size_t characters = countCharactersUpTo(text, limit);
+  if (characters <= limit) return {joined(text), characters};
   std::string cut = firstCharacters(text, limit);
   cut += truncationMarker;
-  return cut;
+  // Counted as it is: a carriage return that ends the kept part joins the marker's line feed.
+  const std::size_t cutCharacters = countCharacters(cut);
+  return {std::move(cut), cutCharacters};
 }
 
 // The request's own instructions, untouched, then the trimmed content of every system message in
 // order, joined by blank lines and held to the instructions budget.
-std::string buildInstructions(const ChatRequest& request) {
+CountedText buildInstructions(const ChatRequest& request) {
   std::vector<std::string_view> pieces;  // the parts with a separator between each two
   std::size_t parts = 0;
   const auto addPart = [&](std::string_view part) {
@@ -99,11 +108,24 @@ std::string promptFrom(const std::vector<TurnLine>& newestFirst) {
   return prompt;
 }
 
+struct PromptText {
+  std::string text;
+  // False when the text is the newest line alone, kept although it did not fit: only then can the
+  // pair exceed the context.
+  bool fitsBesideInstructions = true;
+};
+
 // The newest turn lines that fit in the context beside the instructions, oldest first, followed by
 // the cue for the assistant's reply. The walk back from the newest stops at the first line that
 // does not fit, so older lines are never even measured. When not even the newest fits, it is kept
 // alone, cut to the room left if need be.
-std::string buildPromptText(const ChatRequest& request, std::size_t instructionsLength) {
+//
+// Lines the walk took always fit beside the instructions, so they need not be counted again: each
+// line starts the text or follows a line feed and ends before one (its content is trimmed, so it
+// cannot end in a carriage return that the line feed would join), so the prompt has exactly the
+// lines' own characters, 2 for each separator and 12 for the cue, which with the instructions is 6
+// less than the walk charged against the context.
+PromptText buildPromptText(const ChatRequest& request, std::size_t instructionsLength) {
   std::size_t used = instructionsLength + promptOverheadChars;
   std::vector<TurnLine> selected;  // newest first
   std::optional<TurnLine> newest;
@@ -119,34 +141,34 @@ std::string buildPromptText(const ChatRequest& request, std::size_t instructions
     selected.push_back(*line);
   }
   if (!newest) return {};
-  std::string prompt;
+  PromptText prompt;
   if (selected.empty()) {
     const std::size_t limit = roomLeft(contextCharBudget, used, fallbackLineFloorChars);
-    prompt = fitWithMarker(newest->pieces(), limit);
+    prompt.text = fitWithMarker(newest->pieces(), limit).text;
+    prompt.fitsBesideInstructions = false;
   } else {
-    prompt = promptFrom(selected);
+    prompt.text = promptFrom(selected);
   }
-  prompt += assistantCue;
+  prompt.text += assistantCue;
   return prompt;
 }
 
 // When the pair still exceeds the context, the instructions give way; the prompt is never cut here.
-void fitPairToContext(PromptPair& pair) {
+void fitPairToContext(PromptPair& pair, std::size_t instructionsLength) {
   const std::size_t promptLength = countCharacters(pair.prompt);
-  const std::size_t instructionsLength = countCharacters(pair.instructions);
   if (instructionsLength + promptLength <= contextCharBudget) return;
   const std::size_t limit = roomLeft(contextCharBudget, promptLength, instructionsFloorChars);
   const std::array<std::string_view, 1> instructions{pair.instructions};
-  if (instructionsLength > limit) pair.instructions = fitWithMarker(instructions, limit);
+  if (instructionsLength > limit) pair.instructions = fitWithMarker(instructions, limit).text;
 }
 
 }  // namespace
 
 PromptPair buildPrompt(const ChatRequest& request) {
-  PromptPair pair;
-  pair.instructions = buildInstructions(request);
-  pair.prompt = buildPromptText(request, countCharacters(pair.instructions));
-  fitPairToContext(pair);
+  CountedText instructions = buildInstructions(request);
+  PromptText prompt = buildPromptText(request, instructions.characters);
+  PromptPair pair{std::move(instructions.text), std::move(prompt.text)};
+  if (!prompt.fitsBesideInstructions) fitPairToContext(pair, instructions.characters);
   return pair;
 }
 

@@ -193,6 +193,30 @@ TEST(PromptFinalCheck, InstructionsGiveWayToTheFallbackLine) {
   EXPECT_EQ(length(pair.instructions), 4539u);
 }
 
+// When the walk took the lines, the pair is not counted again: it must fit whatever the lines hold
+// at their edges. Each case sweeps the older line's length across the room left, so one length
+// fills the context to the last character the walk can charge.
+TEST(PromptFinalCheck, WalkedLinesFitBesideWholeInstructions) {
+  const std::vector<std::string> heads = {"", "\u0301", "\u200D", "\U0001F1EB", "\U0001F469"};
+  const std::vector<std::string> tails = {"", "e\u0301", "\u200D", "\U0001F1EB", "\r\u200D"};
+  for (const std::string& head : heads) {
+    for (const std::string& tail : tails) {
+      std::size_t largest = 0;
+      for (std::size_t n = 7950; n < 7965; ++n) {
+        const PromptPair pair = buildPrompt(request(
+            mixed(4000), {message("assistant", head + mixed(n) + tail), message("user", "Hi")}));
+        EXPECT_TRUE(sameText(pair.instructions, mixed(4000)));
+        const std::size_t total = length(pair.instructions) + length(pair.prompt);
+        EXPECT_LE(total, contextCharBudget) << n;
+        largest = std::max(largest, total);
+      }
+      // Filled to the last character: 6 below the budget, the cue and separators being cheaper
+      // than what the walk charges.
+      EXPECT_EQ(largest, contextCharBudget - 6);
+    }
+  }
+}
+
 TEST(PromptFinalCheck, InstructionsKeepTheirFloor) {
   const PromptPair pair = buildPrompt(request(mixed(257), {message("user", mixed(20000))}));
   EXPECT_EQ(length(pair.prompt), 11774u);
