@@ -1,5 +1,6 @@
 // The entry: selects the command from the first argument and runs it. Status 0 is returned from
 // main; status 1 goes through std::exit. Both flush standard output, which holds the reply line.
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -12,6 +13,9 @@
 
 int main(int argc, char** argv) {
   using namespace corvane;
+  // A reader that has gone away must not end the run by signal: writing the reply then fails like
+  // any other write to standard output, unnoticed, and the exit status stays the command's.
+  std::signal(SIGPIPE, SIG_IGN);
   Platform& platform = defaultPlatform();
 
   // Only the first argument after the program path is read; further ones are ignored.

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace corvane::testing {
 
@@ -46,16 +48,43 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
   argv.push_back(nullptr);
   std::vector<std::string> envStorage;
   for (const auto& [name, value] : options.env) envStorage.push_back(name + "=" + value);
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view variable(*entry);
+    const std::string_view name = variable.substr(0, variable.find('='));
+    if (name.ends_with("SAN_OPTIONS") || name == "ASAN_SYMBOLIZER_PATH")
+      envStorage.emplace_back(variable);
+  }
   std::vector<char*> envp;
   for (auto& entry : envStorage) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
+  // A pipe without a reader: the read end is closed before the child exists, so no process ever
+  // holds it and every write fails with EPIPE (and raises SIGPIPE).
+  int brokenPipe[2] = {-1, -1};
+  if (options.stdoutKind == StdoutKind::brokenPipe) {
+    if (pipe(brokenPipe) != 0) return {};
+    close(brokenPipe[0]);
+  }
+
   const pid_t pid = fork();
   if (pid == 0) {
+    signal(SIGPIPE, SIG_DFL);
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGPIPE);
+    sigprocmask(SIG_UNBLOCK, &signals, nullptr);
+
     int in = -1;
     if (options.stdinKind == StdinKind::data) in = open(inPath.c_str(), O_RDONLY);
     if (options.stdinKind == StdinKind::directory) in = open("/", O_RDONLY | O_DIRECTORY);
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int out = -1;
+    if (options.stdoutKind == StdoutKind::collected) {
+      out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    } else if (options.stdoutKind == StdoutKind::brokenPipe) {
+      out = brokenPipe[1];
+    } else if (options.stdoutKind == StdoutKind::full) {
+      out = open("/dev/full", O_WRONLY);
+    }
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in >= 0) {
       dup2(in, 0);
@@ -63,13 +92,18 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
     } else {
       close(0);
     }
-    dup2(out, 1);
+    if (out >= 0) {
+      dup2(out, 1);
+      close(out);
+    } else {
+      close(1);
+    }
     dup2(err, 2);
-    close(out);
     close(err);
     execve(executable.c_str(), argv.data(), envp.data());
     _exit(127);
   }
+  if (brokenPipe[1] >= 0) close(brokenPipe[1]);
   ProcessResult result;
   int raw = 0;
   waitpid(pid, &raw, 0);

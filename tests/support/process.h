@@ -1,5 +1,6 @@
 // Runs one of the built executables as a child process, the way a desktop application does, and
-// collects everything it did: standard output, standard error and how it ended.
+// collects everything it did: standard output, standard error and how it ended. The child starts
+// with SIGPIPE at its default action, as from a shell, whatever the test process does with it.
 #pragma once
 
 #include <string>
@@ -14,16 +15,26 @@ enum class StdinKind {
   directory,  // file descriptor 0 is a directory
 };
 
+enum class StdoutKind {
+  collected,   // written to a file and returned in `out`
+  closed,      // file descriptor 1 is closed
+  brokenPipe,  // a pipe whose read end is closed before the child starts
+  full,        // /dev/full: every write fails with ENOSPC
+};
+
 struct ProcessOptions {
-  std::vector<std::string> args;                         // after the program path
-  std::vector<std::pair<std::string, std::string>> env;  // the child's whole environment
+  std::vector<std::string> args;  // after the program path
+  // The child's whole environment, apart from the sanitizers' *SAN_OPTIONS variables of the test
+  // run, which are passed on so that a sanitizer build's children report the same way.
+  std::vector<std::pair<std::string, std::string>> env;
   StdinKind stdinKind = StdinKind::data;
   std::string stdinData;
+  StdoutKind stdoutKind = StdoutKind::collected;
 };
 
 struct ProcessResult {
   bool exited = false;  // false: ended by a signal
-  int status = -1;      // exit status, or the signal number
+  int status = -1;      // exit status, or the signal number; 127: the program could not be started
   std::string out;
   std::string err;
 };
