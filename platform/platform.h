@@ -79,8 +79,8 @@ class Platform {
   // Reads standard input to end of file as raw bytes.
   virtual InputRead readStandardInput() = 0;
 
-  // Writes `bytes` to standard output through the stream's buffer. The buffer is flushed when the
-  // process ends (by returning from main or through std::exit), not here.
+  // Writes all of `bytes` to standard output before returning. Never fails: what cannot be written
+  // (output closed, a pipe without reader, a full disk) is lost.
   virtual void writeStandardOutput(std::string_view bytes) = 0;
 };
 

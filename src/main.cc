@@ -1,5 +1,5 @@
 // The entry: selects the command from the first argument and runs it. Status 0 is returned from
-// main; status 1 goes through std::exit. Both flush standard output, which holds the reply line.
+// main; status 1 goes through std::exit. The reply line is written out before either.
 #include <csignal>
 #include <cstdlib>
 #include <string>

@@ -99,6 +99,33 @@ TEST(HostileProcess, UnwritableStandardOutputLeavesTheStatusAlone) {
   }
 }
 
+// Descriptors in non-blocking mode (a property of the open pipe, shared with whoever handed it
+// over): standard input that is still empty is waited for, and a reply larger than the pipe holds
+// is written whole once the reader reads.
+TEST(HostileProcess, NonBlockingPipesAreWaitedFor) {
+  const std::string answer(100000, 'x');
+  struct Case {
+    std::string name;
+    StdinKind in;
+    StdoutKind out;
+  };
+  const Case cases[] = {
+      {"standard input", StdinKind::lateNonBlockingPipe, StdoutKind::collected},
+      {"standard output", StdinKind::data, StdoutKind::lateNonBlockingPipe},
+      {"both", StdinKind::lateNonBlockingPipe, StdoutKind::lateNonBlockingPipe},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ProcessOptions options;
+    options.args = {"chat"};
+    options.stdinKind = c.in;
+    options.stdinData = hello;
+    options.stdoutKind = c.out;
+    options.env = {{"CORVANE_SIM_RESPONSE", answer}};
+    expectReply(runProcess(simBin, options), answered(answer), 0);
+  }
+}
+
 TEST(HostileProcess, NeitherStandardInputNorOutput) {
   ProcessOptions options;
   options.args = {"chat"};

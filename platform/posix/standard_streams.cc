@@ -1,13 +1,29 @@
 #include "standard_streams.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 namespace corvane {
+namespace {
+
+// Waits until `fd` can be read or written (`events`). Needed only for a descriptor in non-blocking
+// mode, which is a property of the open file that every process holding it shares: a caller may
+// hand over a pipe it uses without blocking. False when waiting is not possible.
+bool waitUntilReady(int fd, short events) {
+  pollfd entry{fd, events, 0};
+  for (;;) {
+    if (poll(&entry, 1, -1) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+}  // namespace
 
 InputRead readAllStandardInput() {
   InputRead result;
@@ -33,7 +49,7 @@ InputRead readAllStandardInput() {
       bytes.append(chunk, static_cast<std::size_t>(got));
     } else if (got == 0) {
       break;
-    } else if (errno != EINTR) {
+    } else if (errno != EINTR && !(wouldBlock(errno) && waitUntilReady(STDIN_FILENO, POLLIN))) {
       result.error = std::strerror(errno);
       bytes.clear();
       return result;
@@ -44,7 +60,18 @@ InputRead readAllStandardInput() {
 }
 
 void writeToStandardOutput(std::string_view bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  // write(2) until all is written: the C library's buffered stream would drop what a non-blocking
+  // descriptor refuses for now, and the caller would get part of a line.
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t wrote = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
+    if (wrote > 0) {
+      done += static_cast<std::size_t>(wrote);
+    } else if (wrote < 0 && errno != EINTR &&
+               !(wouldBlock(errno) && waitUntilReady(STDOUT_FILENO, POLLOUT))) {
+      return;  // closed, a pipe without reader, a full disk: the reply is lost
+    }
+  }
 }
 
 }  // namespace corvane

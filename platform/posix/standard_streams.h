@@ -7,11 +7,12 @@
 
 namespace corvane {
 
-// Reads file descriptor 0 to end of file. Fails with the system's description when standard input
-// is closed, is a directory, or a read fails.
+// Reads file descriptor 0 to end of file, waiting for it when it is in non-blocking mode. Fails
+// with the system's description when standard input is closed, is a directory, or a read fails.
 InputRead readAllStandardInput();
 
-// Appends to the C library's buffered standard output; the buffer is flushed when the process ends.
+// Writes to file descriptor 1 until all is written, waiting for it when it is in non-blocking mode
+// and full. Bytes it refuses otherwise are dropped.
 void writeToStandardOutput(std::string_view bytes);
 
 }  // namespace corvane

@@ -65,6 +65,17 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
     if (pipe(brokenPipe) != 0) return {};
     close(brokenPipe[0]);
   }
+  // The late pipes: the child's end is in non-blocking mode, this process's end is not.
+  int inPipe[2] = {-1, -1};
+  int outPipe[2] = {-1, -1};
+  if (options.stdinKind == StdinKind::lateNonBlockingPipe) {
+    if (pipe(inPipe) != 0) return {};
+    fcntl(inPipe[0], F_SETFL, fcntl(inPipe[0], F_GETFL) | O_NONBLOCK);
+  }
+  if (options.stdoutKind == StdoutKind::lateNonBlockingPipe) {
+    if (pipe(outPipe) != 0) return {};
+    fcntl(outPipe[1], F_SETFL, fcntl(outPipe[1], F_GETFL) | O_NONBLOCK);
+  }
 
   const pid_t pid = fork();
   if (pid == 0) {
@@ -77,6 +88,10 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
     int in = -1;
     if (options.stdinKind == StdinKind::data) in = open(inPath.c_str(), O_RDONLY);
     if (options.stdinKind == StdinKind::directory) in = open("/", O_RDONLY | O_DIRECTORY);
+    if (options.stdinKind == StdinKind::lateNonBlockingPipe) {
+      in = inPipe[0];
+      close(inPipe[1]);
+    }
     int out = -1;
     if (options.stdoutKind == StdoutKind::collected) {
       out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -84,6 +99,9 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
       out = brokenPipe[1];
     } else if (options.stdoutKind == StdoutKind::full) {
       out = open("/dev/full", O_WRONLY);
+    } else if (options.stdoutKind == StdoutKind::lateNonBlockingPipe) {
+      out = outPipe[1];
+      close(outPipe[0]);
     }
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (in >= 0) {
@@ -104,12 +122,31 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
     _exit(127);
   }
   if (brokenPipe[1] >= 0) close(brokenPipe[1]);
+  if (inPipe[0] >= 0) close(inPipe[0]);
+  if (outPipe[1] >= 0) close(outPipe[1]);
   ProcessResult result;
+  if (inPipe[1] >= 0 || outPipe[0] >= 0) {
+    usleep(200 * 1000);
+    // A child that has already ended must not end this process with SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    for (std::size_t done = 0; inPipe[1] >= 0 && done < options.stdinData.size();) {
+      const ssize_t wrote =
+          write(inPipe[1], options.stdinData.data() + done, options.stdinData.size() - done);
+      if (wrote <= 0) break;
+      done += static_cast<std::size_t>(wrote);
+    }
+    if (inPipe[1] >= 0) close(inPipe[1]);
+    char chunk[65536];
+    for (ssize_t got; outPipe[0] >= 0 && (got = read(outPipe[0], chunk, sizeof chunk)) > 0;) {
+      result.out.append(chunk, static_cast<std::size_t>(got));
+    }
+    if (outPipe[0] >= 0) close(outPipe[0]);
+  }
   int raw = 0;
   waitpid(pid, &raw, 0);
   result.exited = WIFEXITED(raw);
   result.status = result.exited ? WEXITSTATUS(raw) : WTERMSIG(raw);
-  result.out = readFile(outPath);
+  if (options.stdoutKind == StdoutKind::collected) result.out = readFile(outPath);
   result.err = readFile(errPath);
   std::remove(inPath.c_str());
   std::remove(outPath.c_str());

@@ -13,6 +13,9 @@ enum class StdinKind {
   data,       // `stdinData` is fed through a file
   closed,     // file descriptor 0 is closed
   directory,  // file descriptor 0 is a directory
+  // A pipe in non-blocking mode; `stdinData` is written to it only after a pause, so the first
+  // read finds it empty.
+  lateNonBlockingPipe,
 };
 
 enum class StdoutKind {
@@ -20,6 +23,9 @@ enum class StdoutKind {
   closed,      // file descriptor 1 is closed
   brokenPipe,  // a pipe whose read end is closed before the child starts
   full,        // /dev/full: every write fails with ENOSPC
+  // A pipe in non-blocking mode, read into `out` only after a pause: a reply larger than the pipe
+  // holds finds it full.
+  lateNonBlockingPipe,
 };
 
 struct ProcessOptions {
