@@ -59,8 +59,7 @@ std::string sessionInstructions(const std::string& input) {
 
 // Whatever standard output is, the run ends by itself with the status its command gives and says
 // nothing on standard error; a broken pipe in particular does not end it by signal. Answers larger
-// than the output buffer are written while the worker still runs, smaller ones when the process
-// ends: both are covered.
+// than a pipe holds are covered too.
 TEST(HostileProcess, UnwritableStandardOutputLeavesTheStatusAlone) {
   struct Run {
     std::string name, bin;
