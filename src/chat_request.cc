@@ -5,12 +5,17 @@
 // The parser validates the whole text (strict JSON, UTF-8, surrogate pairs). Field problems are
 // recorded as they are met and only reported after the text proved valid, in field order: the
 // answer must not depend on where in the document a member stands.
+//
+// A valid request is usually taken by the quick decoder (chat_request_typical.cc) before this one
+// runs; this one reads whatever that one does not take, and gives every failure.
 #include "chat_request.h"
 
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/src.hpp>
 #include <cmath>
 #include <string>
+
+#include "chat_request_paths.h"
 
 namespace corvane {
 namespace {
@@ -505,7 +510,7 @@ std::string describeParseError(const json::error_code& error, std::string_view t
 
 }  // namespace
 
-std::variant<ChatRequest, DecodeFailure> decodeChatRequest(std::string_view bytes) {
+std::variant<ChatRequest, DecodeFailure> decodeAnyChatRequest(std::string_view bytes) {
   json::parse_options options;
   options.max_depth = maxNestingDepth;
   json::basic_parser<RequestHandler> parser(options);
@@ -514,6 +519,12 @@ std::variant<ChatRequest, DecodeFailure> decodeChatRequest(std::string_view byte
   if (!error && used < bytes.size()) error = json::error::extra_data;
   if (error) return DecodeFailure{describeParseError(error, bytes, used)};
   return parser.handler().result();
+}
+
+// A valid request is read by the quick decoder; anything it does not take, by the complete one.
+std::variant<ChatRequest, DecodeFailure> decodeChatRequest(std::string_view bytes) {
+  if (auto request = decodeTypicalChatRequest(bytes)) return std::move(*request);
+  return decodeAnyChatRequest(bytes);
 }
 
 }  // namespace corvane
