@@ -70,6 +70,12 @@ for name in ("1mb", "8mb", "64mb"):
         memory)
     growth.append((request, chat, parse_floor, peaks["parse-floor-" + name]))
 
+parse_floor, chat = medians("pipe")
+request = size("64mb")
+peak = peaks["chat-pipe"]
+row(f"corvane-sim chat, {request / 2**20:.0f} MiB, piped", chat, "parse floor, piped", parse_floor,
+    1.0, f"{mib(peak)} = {peak / request:.2f}x request")
+
 headers = ("figure", "median", "floor", "floor median", "ratio", "target", "peak memory", "")
 widths = [max(len(str(r[i])) for r in rows + [headers]) for i in range(len(headers))]
 print()
