@@ -1,13 +1,14 @@
 // The quick decoder: one tight pass over a request that is valid, straight into the records.
 //
 // Nearly every request an application sends is valid, and most of its bytes are message texts.
-// Boost.JSON's parser looks at those one byte at a time once a string holds an escape; this reader
-// passes eight plain bytes at a time and checks UTF-8 without a table. It never describes a
-// failure: at the first thing it does not take it gives up, and the complete decoder reads the
-// request from the start, so every refusal, and everything this reader does not handle, is exactly
-// the complete decoder's. What it does take, it must decode exactly as the complete decoder would:
-// it accepts a subset of strict JSON (nothing Boost.JSON rejects), applies the same field rules,
-// and leaves numbers to Boost.JSON's own parser.
+// Boost.JSON's parser looks at those one byte at a time once a string holds an escape, branching on
+// the kind of each character; this reader passes eight plain bytes at a time and checks the others
+// with a small automaton that does not branch on them. It never describes a failure: at the first
+// thing it does not take it gives up, and the complete decoder reads the request from the start, so
+// every refusal, and everything this reader does not handle, is exactly the complete decoder's.
+// What it does take, it must decode exactly as the complete decoder would: it accepts a subset of
+// strict JSON (nothing Boost.JSON rejects), applies the same field rules, and leaves numbers to
+// Boost.JSON's own parser.
 #include <array>
 #include <boost/json/basic_parser_impl.hpp>
 #include <cmath>
@@ -113,8 +114,8 @@ bool isTrailingSurrogate(char32_t unit) { return unit >= 0xDC00 && unit <= 0xDFF
 // form, no surrogate, nothing past U+10FFFF), no control character, and a stop at a quote or
 // backslash, which only ever come between characters. Each state is a bit offset, and each byte's
 // row holds the next state for every state at that offset, so one step is a table load that does
-// not wait for the state and a shift that does: about one cycle a byte, with no branch to
-// mispredict on the mix of one- to four-byte characters that message texts are.
+// not wait for the state and a shift that does, with no branch to mispredict on the mix of one- to
+// four-byte characters that message texts are.
 enum Utf8State : unsigned {
   between = 0,   // between characters
   needs1 = 6,    // one more continuation byte
