@@ -14,11 +14,13 @@ build=${CORVANE_BENCH_BUILD_DIR:-build-bench/release}
 work=$build/bench-data
 mkdir -p "$work"
 
-# Tools: the project's build dependencies, hyperfine, and GNU time for peak memory.
+# Tools: the project's build dependencies, hyperfine, GNU time for peak memory, and Python for the
+# table.
 bash scripts/install-deps.sh build
 missing=()
 command -v hyperfine >/dev/null || missing+=(hyperfine)
 [[ -x /usr/bin/time ]] || missing+=(time)
+command -v python3 >/dev/null || missing+=(python3)
 if [[ ${#missing[@]} -gt 0 ]]; then
   sudo=()
   [[ $(id -u) -ne 0 ]] && sudo=(sudo)
