@@ -30,6 +30,16 @@ std::string readFile(const std::string& path) {
   return content.str();
 }
 
+// In the child: `fd` moved above the standard streams, so that setting those up cannot close or
+// replace it. When this process runs with a standard stream closed, what it opens takes that
+// number.
+static int aboveStandardStreams(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  const int moved = fcntl(fd, F_DUPFD, 3);
+  close(fd);
+  return moved;
+}
+
 static void writeFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary);
   out << content;
@@ -103,7 +113,10 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
       out = outPipe[1];
       close(outPipe[0]);
     }
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    in = aboveStandardStreams(in);
+    out = aboveStandardStreams(out);
+    err = aboveStandardStreams(err);
     if (in >= 0) {
       dup2(in, 0);
       close(in);
