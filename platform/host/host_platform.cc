@@ -29,6 +29,7 @@ class HostPlatform final : public Platform {
 }  // namespace
 
 Platform& defaultPlatform() {
+  holdStandardOutputDescriptors();  // main asks once, before anything opens a file
   static HostPlatform platform;
   return platform;
 }

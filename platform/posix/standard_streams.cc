@@ -1,5 +1,6 @@
 #include "standard_streams.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,19 @@ bool waitUntilReady(int fd, short events) {
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 }  // namespace
+
+void holdStandardOutputDescriptors() {
+  for (const int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open(2) takes the lowest free number, which is this one when every lower one is open; a
+    // descriptor that lands elsewhere is moved into place.
+    const int opened = open("/dev/null", O_WRONLY);
+    if (opened >= 0 && opened != fd) {
+      dup2(opened, fd);
+      close(opened);
+    }
+  }
+}
 
 InputRead readAllStandardInput() {
   InputRead result;

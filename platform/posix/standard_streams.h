@@ -7,6 +7,11 @@
 
 namespace corvane {
 
+// Points file descriptors 1 and 2, when they are closed, at /dev/null, so that no file the process
+// opens later can take their numbers and receive the reply (or anything meant for standard error).
+// Called once, before anything else opens a file.
+void holdStandardOutputDescriptors();
+
 // Reads file descriptor 0 to end of file, waiting for it when it is in non-blocking mode. Fails
 // with the system's description when standard input is closed, is a directory, or a read fails.
 InputRead readAllStandardInput();

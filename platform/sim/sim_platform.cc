@@ -133,6 +133,7 @@ class SimPlatform final : public Platform {
 }  // namespace
 
 Platform& defaultPlatform() {
+  holdStandardOutputDescriptors();  // main asks once, before anything opens a file
   static SimPlatform platform;
   return platform;
 }
