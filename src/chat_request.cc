@@ -64,16 +64,7 @@ struct Field {
   }
 };
 
-enum class TopKey { messages, temperature, maxTokens, instructions, other };
 enum class MessageKey { role, content, other };
-
-TopKey topKeyOf(std::string_view key) {
-  if (key == "messages") return TopKey::messages;
-  if (key == "temperature") return TopKey::temperature;
-  if (key == "maxTokens") return TopKey::maxTokens;
-  if (key == "instructions") return TopKey::instructions;
-  return TopKey::other;
-}
 
 MessageKey messageKeyOf(std::string_view key) {
   if (key == "role") return MessageKey::role;

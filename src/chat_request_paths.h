@@ -10,6 +10,18 @@
 
 namespace corvane {
 
+// The request's own keys, compared exactly as written (after unescaping); every other key names a
+// member the request ignores.
+enum class TopKey { messages, temperature, maxTokens, instructions, other };
+
+inline TopKey topKeyOf(std::string_view key) {
+  if (key == "messages") return TopKey::messages;
+  if (key == "temperature") return TopKey::temperature;
+  if (key == "maxTokens") return TopKey::maxTokens;
+  if (key == "instructions") return TopKey::instructions;
+  return TopKey::other;
+}
+
 // The request, when `bytes` are strict JSON of the shape a request has and every field is valid;
 // nothing otherwise, and also whenever this decoder would rather not decide (an escaped key,
 // nesting past a few dozen levels, a number of unusual form). Whatever it returns, the complete

@@ -270,16 +270,6 @@ struct RawString {
   }
 };
 
-enum class TopKey { messages, temperature, maxTokens, instructions, other };
-
-TopKey topKeyOf(std::string_view key) {
-  if (key == "messages") return TopKey::messages;
-  if (key == "temperature") return TopKey::temperature;
-  if (key == "maxTokens") return TopKey::maxTokens;
-  if (key == "instructions") return TopKey::instructions;
-  return TopKey::other;
-}
-
 class TypicalRequestReader {
  public:
   explicit TypicalRequestReader(std::string_view bytes)

@@ -4,13 +4,12 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "chat_request.h"
 #include "chat_request_paths.h"
+#include "support/process.h"
 
 namespace corvane {
 namespace {
@@ -174,20 +173,13 @@ TEST(TypicalRequest, AgreesAfterEveryOneByteChange) {
   EXPECT_GT(taken, checked / 10);
 }
 
-std::string contentOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 // The public JSONTestSuite cases as a member's value and as a message's content.
 TEST(TypicalRequest, AgreesOnEveryJsonTestSuiteCase) {
   const fs::path suite = fs::path(CORVANE_SOURCE_DIR) / "tests/data/JSONTestSuite/test_parsing";
   ASSERT_TRUE(fs::is_directory(suite)) << suite;
   int taken = 0;
   for (const auto& entry : fs::directory_iterator(suite)) {
-    const std::string value = contentOf(entry.path());
+    const std::string value = testing::readFile(entry.path().string());
     taken += checkAgreement("{\"messages\":[],\"x\":" + value + "}");
     taken += checkAgreement("{\"messages\":[{\"role\":\"user\",\"content\":" + value + "}]}");
   }

@@ -3,10 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "chat_request.h"
+#include "support/process.h"
 
 namespace corvane {
 namespace {
@@ -15,21 +14,14 @@ namespace fs = std::filesystem;
 
 const fs::path suiteDir = fs::path(CORVANE_SOURCE_DIR) / "tests/data/JSONTestSuite/test_parsing";
 
-std::string contentOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
 TEST(JsonConformance, EmbeddedCasesAreAcceptedOrRejectedAsTheSuiteSays) {
   ASSERT_TRUE(fs::is_directory(suiteDir)) << suiteDir;
   int checked = 0;
   std::vector<std::string> wrong;
   for (const auto& entry : fs::directory_iterator(suiteDir)) {
     const std::string name = entry.path().filename().string();
-    const auto decoded =
-        decodeChatRequest("{\"messages\":[],\"x\":" + contentOf(entry.path()) + "}");
+    const auto decoded = decodeChatRequest(
+        "{\"messages\":[],\"x\":" + testing::readFile(entry.path().string()) + "}");
     const bool accepted = std::holds_alternative<ChatRequest>(decoded);
     if (name.starts_with("y_") && !accepted) {
       wrong.push_back(name + " rejected: " + std::get<DecodeFailure>(decoded).description);
