@@ -1,6 +1,7 @@
 #include "chat.h"
 
 #include <cstdlib>
+#include <new>
 #include <semaphore>
 #include <system_error>
 #include <thread>
@@ -18,7 +19,15 @@ namespace {
 void runWorker(Platform& platform, GenerationJob job, std::binary_semaphore& done) {
   {
     const GenerationJob local = std::move(job);
-    emit(platform, generateReply(platform, local));
+    ResponseObject reply;
+    try {
+      reply = generateReply(platform, local);
+    } catch (const std::bad_alloc&) {
+      // An answer too large for the memory left: reported like any failed generation.
+      reply =
+          ResponseObject::error("on-device generation failed: not enough memory for the answer");
+    }
+    emit(platform, reply);
   }
   done.release();
 }
@@ -71,7 +80,7 @@ ResponseObject generateReply(Platform& platform, const GenerationJob& job) {
 
 void runChat(Platform& platform) {
   std::variant<GenerationJob, ResponseObject> prepared;
-  {
+  try {
     // The request's bytes and records are dropped here, before the generation starts.
     InputRead input = platform.readStandardInput();
     if (!input.succeeded) {
@@ -79,6 +88,9 @@ void runChat(Platform& platform) {
     } else {
       prepared = prepareGeneration(platform, input.bytes);
     }
+  } catch (const std::bad_alloc&) {
+    // A request larger than the memory the process may use. Unwinding has released what it held.
+    prepared = ResponseObject::error("not enough memory for the chat request");
   }
   if (auto* refusal = std::get_if<ResponseObject>(&prepared)) {
     emit(platform, *refusal);

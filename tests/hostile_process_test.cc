@@ -285,3 +285,35 @@ TEST(HostileProcess, AnswerNotValidUtf8GivesTheFallbackLine) {
 
 }  // namespace
 }  // namespace corvane::testing
+
+namespace corvane::testing {
+namespace {
+
+// Sanitizers reserve terabytes of address space for their shadow memory, so a limit on it cannot
+// be tried under them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool underSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool underSanitizer = true;
+#else
+constexpr bool underSanitizer = false;
+#endif
+#else
+constexpr bool underSanitizer = false;
+#endif
+
+// A request larger than the memory the process may use is refused in words, not by a crash.
+TEST(HostileProcess, RequestLargerThanMemoryIsRefused) {
+  if (underSanitizer) GTEST_SKIP() << "address-space limits do not work under sanitizers";
+  ProcessOptions options;
+  options.args = {"chat"};
+  options.stdinData =
+      R"({"messages":[{"role":"user","content":")" + std::string(200u << 20, 'a') + R"("}]})";
+  options.addressSpaceLimit = 64u << 20;
+  expectReply(runProcess(simBin, options), R"({"error":"not enough memory for the chat request"})",
+              1);
+}
+
+}  // namespace
+}  // namespace corvane::testing

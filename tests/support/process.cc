@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -131,6 +132,10 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
     }
     dup2(err, 2);
     close(err);
+    if (options.addressSpaceLimit != 0) {
+      const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     execve(executable.c_str(), argv.data(), envp.data());
     _exit(127);
   }

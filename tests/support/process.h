@@ -36,6 +36,7 @@ struct ProcessOptions {
   StdinKind stdinKind = StdinKind::data;
   std::string stdinData;
   StdoutKind stdoutKind = StdoutKind::collected;
+  std::size_t addressSpaceLimit = 0;  // bytes of address space the child may use; 0: no limit
 };
 
 struct ProcessResult {
