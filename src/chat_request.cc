@@ -453,10 +453,6 @@ std::string locationOf(std::string_view text, std::size_t offset) {
   return "line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 // True when the six bytes before `offset` are a \u escape of a leading surrogate: the parser stops
 // right after one that no trailing surrogate escape follows.
 bool followsLeadingSurrogateEscape(std::string_view text, std::size_t offset) {

@@ -10,6 +10,10 @@
 
 namespace corvane {
 
+inline bool isHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
 // The request's own keys, compared exactly as written (after unescaping); every other key names a
 // member the request ignores.
 enum class TopKey { messages, temperature, maxTokens, instructions, other };

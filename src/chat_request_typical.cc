@@ -91,10 +91,6 @@ ParsedNumber parseNumber(std::string_view token) {
   return parser.handler().number;
 }
 
-bool isHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
 unsigned hexValue(char c) {
   if (c <= '9') return static_cast<unsigned>(c - '0');
   return static_cast<unsigned>((c | 0x20) - 'a' + 10);
