@@ -16,9 +16,8 @@
 namespace corvane {
 namespace {
 
-// The model exists from macOS 26.0.0 on. The adapter checks this itself before every use of the
-// model rather than trusting that its caller did.
-bool modelSupported() { return corvane_fm_os_at_least(26, 0, 0) != 0; }
+// The model exists from macOS 26.0.0 on.
+constexpr OsVersion modelMinimumOs{26, 0, 0};
 
 ModelAvailability availabilityFromCode(std::int32_t code) {
   switch (code) {
@@ -75,12 +74,12 @@ const char* bytesOf(std::string_view text) { return text.data() != nullptr ? tex
 
 class AppleSession final : public ModelSession {
  public:
-  explicit AppleSession(std::optional<std::string> instructions)
-      : instructions_(std::move(instructions)) {}
+  AppleSession(bool modelSupported, std::optional<std::string> instructions)
+      : modelSupported_(modelSupported), instructions_(std::move(instructions)) {}
 
   // Runs on the core's worker thread and waits there; the completion never needs this thread.
   GenerationOutcome respond(std::string_view prompt, const GenerationOptions& options) override {
-    if (!modelSupported()) return {false, "the on-device model requires macOS 26 or later"};
+    if (!modelSupported_) return {false, "the on-device model requires macOS 26 or later"};
 
     const auto generation = std::make_shared<PendingGeneration>();
     // Handed over before the start call, because the completion may run (and free it) before
@@ -102,13 +101,27 @@ class AppleSession final : public ModelSession {
   }
 
  private:
+  bool modelSupported_;
   std::optional<std::string> instructions_;
 };
 
 }  // namespace
 
 bool ApplePlatform::osVersionAtLeast(OsVersion version) {
-  return corvane_fm_os_at_least(version.major, version.minor, version.patch) != 0;
+  const bool result = corvane_fm_os_at_least(version.major, version.minor, version.patch) != 0;
+  if (version.major == modelMinimumOs.major && version.minor == modelMinimumOs.minor &&
+      version.patch == modelMinimumOs.patch) {
+    modelSupported_ = result;
+  }
+  return result;
+}
+
+bool ApplePlatform::modelSupported() {
+  if (!modelSupported_) {
+    modelSupported_ = corvane_fm_os_at_least(modelMinimumOs.major, modelMinimumOs.minor,
+                                             modelMinimumOs.patch) != 0;
+  }
+  return *modelSupported_;
 }
 
 ModelAvailability ApplePlatform::modelAvailability() {
@@ -119,6 +132,7 @@ ModelAvailability ApplePlatform::modelAvailability() {
 std::unique_ptr<ModelSession> ApplePlatform::createSession(
     std::optional<std::string_view> instructions) {
   return std::make_unique<AppleSession>(
+      modelSupported(),
       instructions
           ? std::optional<std::string>(std::in_place, bytesOf(*instructions), instructions->size())
           : std::nullopt);

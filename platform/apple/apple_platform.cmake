@@ -1,23 +1,28 @@
-# The macOS build of `corvane`: the C++ adapter (apple_platform.cc) over the Swift bridge
-# (foundation_models_bridge.swift). FoundationModels is linked weakly, so the program also starts
-# on macOS 14 and 15, where it reports that macOS 26 is needed. Included from the top-level
-# CMakeLists.txt on Apple systems only; nothing Swift is enabled anywhere else.
+# The macOS platform of `corvane`: the C++ adapter (apple_platform.cc) over the Swift bridge
+# (foundation_models_bridge.swift). On macOS the bridge is linked to the system's FoundationModels,
+# weakly, so the program also starts on macOS 14 and 15, where it reports that macOS 26 is needed.
+#
+# On Linux, when swiftc is there, the same adapter and the same bridge are built against a stand-in
+# of the framework (standin/), whose model is corvane-sim's: `corvane-apple-sim`. Everything but
+# the framework and the version test is then the macOS road, compiled and run.
+#
+# Included from the top-level CMakeLists.txt; nothing Swift is enabled anywhere else.
 
 # CMake compiles Swift with these generators only; any other fails inside enable_language().
 if(NOT CMAKE_GENERATOR MATCHES "^(Ninja|Ninja Multi-Config|Xcode)$")
-  message(FATAL_ERROR "The macOS build of corvane needs the Ninja or the Xcode generator.")
+  message(FATAL_ERROR "The macOS platform of corvane needs the Ninja or the Xcode generator.")
 endif()
 
 # Under Ninja, swiftc takes architecture and minimum system from its target triple. Setting it
 # here does not depend on CMake deriving it from CMAKE_OSX_DEPLOYMENT_TARGET; Xcode derives it
 # from its own build settings.
-if(NOT CMAKE_GENERATOR STREQUAL "Xcode")
+if(APPLE AND NOT CMAKE_GENERATOR STREQUAL "Xcode")
   set(CMAKE_Swift_COMPILER_TARGET arm64-apple-macos${CMAKE_OSX_DEPLOYMENT_TARGET})
 endif()
 enable_language(Swift)
 
 # The project's warning options are C and C++ ones, which swiftc rejects. They also reach swiftc
-# when it links `corvane`, so they are limited to C and C++ for every target made from here on.
+# when it links, so they are limited to C and C++ for every target made from here on.
 get_property(corvane_directory_options DIRECTORY PROPERTY COMPILE_OPTIONS)
 set(corvane_c_family_options)
 foreach(option IN LISTS corvane_directory_options)
@@ -25,25 +30,81 @@ foreach(option IN LISTS corvane_directory_options)
 endforeach()
 set_property(DIRECTORY PROPERTY COMPILE_OPTIONS ${corvane_c_family_options})
 
-add_library(corvane_foundation_models_bridge STATIC
-            ${CMAKE_CURRENT_LIST_DIR}/foundation_models_bridge.swift)
-set_target_properties(corvane_foundation_models_bridge PROPERTIES
-  # Swift 6 mode turns data-race and non-exhaustive-switch mistakes into build errors.
-  Swift_LANGUAGE_VERSION 6
-  Swift_MODULE_NAME CorvaneFoundationModelsBridge)
-target_compile_options(corvane_foundation_models_bridge PRIVATE
+set(corvane_apple_dir ${CMAKE_CURRENT_LIST_DIR})
+
+# A Swift module of one or more files, in Swift 6 mode, which turns data-race and
+# non-exhaustive-switch mistakes into build errors.
+function(corvane_swift_library name module)
+  add_library(${name} STATIC ${ARGN})
+  set_target_properties(${name} PROPERTIES
+    Swift_LANGUAGE_VERSION 6
+    Swift_MODULE_NAME ${module}
+    Swift_MODULE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/swift/${name})
   # A module of one file would otherwise get a main of its own, next to the one in src/main.cc.
-  -parse-as-library
-  # Keeps swiftc from recording a (strong) link to the framework in the object file; the weak
-  # link below is then the only one.
-  "SHELL:-Xfrontend -disable-autolink-framework -Xfrontend FoundationModels")
+  target_compile_options(${name} PRIVATE -parse-as-library)
+endfunction()
+
+if(APPLE)
+  corvane_swift_library(corvane_foundation_models_bridge CorvaneFoundationModelsBridge
+                        ${corvane_apple_dir}/foundation_models_bridge.swift
+                        ${corvane_apple_dir}/os_version.swift)
+  # Keeps swiftc from recording a (strong) link to the framework in the object file; the weak link
+  # below is then the only one.
+  target_compile_options(corvane_foundation_models_bridge PRIVATE
+    "SHELL:-Xfrontend -disable-autolink-framework -Xfrontend FoundationModels")
+else()
+  # The stand-in framework, built twice from one source, with library evolution as the system's
+  # frameworks are: the interface the bridge compiles against declares what the SDK declares; the
+  # library it runs against is that of a later system, with an unavailable reason more.
+  set(corvane_standin_dir ${corvane_apple_dir}/standin)
+  corvane_swift_library(corvane_foundation_models_interface FoundationModels
+                        ${corvane_standin_dir}/FoundationModels.swift)
+  corvane_swift_library(corvane_foundation_models_standin FoundationModels
+                        ${corvane_standin_dir}/FoundationModels.swift)
+  foreach(standin corvane_foundation_models_interface corvane_foundation_models_standin)
+    target_compile_options(${standin} PRIVATE -enable-library-evolution)
+    target_include_directories(${standin} PRIVATE ${corvane_standin_dir}/sim_model)
+  endforeach()
+  target_compile_definitions(corvane_foundation_models_standin PRIVATE CORVANE_SIM_LATER_SYSTEM)
+
+  # The stand-in's model and version test: corvane-sim's reading of CORVANE_SIM_*.
+  add_library(corvane_standin_sim_model STATIC ${corvane_standin_dir}/sim_model.cc)
+  target_include_directories(corvane_standin_sim_model PRIVATE ${corvane_apple_dir})
+  target_link_libraries(corvane_standin_sim_model PUBLIC corvane_sim_model)
+  target_link_libraries(corvane_foundation_models_standin PUBLIC corvane_standin_sim_model)
+
+  corvane_swift_library(corvane_foundation_models_bridge CorvaneFoundationModelsBridge
+                        ${corvane_apple_dir}/foundation_models_bridge.swift)
+  # Against the interface only: not linked to it, so its module is the only FoundationModels the
+  # bridge can see.
+  add_dependencies(corvane_foundation_models_bridge corvane_foundation_models_interface)
+  target_compile_options(corvane_foundation_models_bridge PRIVATE
+    "SHELL:-I ${CMAKE_CURRENT_BINARY_DIR}/swift/corvane_foundation_models_interface"
+    "SHELL:-I ${corvane_standin_dir}/sim_model")
+endif()
+# Every warning of the bridge is an error, on the Mac as against the stand-in.
+target_compile_options(corvane_foundation_models_bridge PRIVATE -warnings-as-errors)
 
 add_library(corvane_platform_apple STATIC
-            ${CMAKE_CURRENT_LIST_DIR}/apple_platform.cc
-            ${CMAKE_CURRENT_LIST_DIR}/apple_default_platform.cc)
-target_include_directories(corvane_platform_apple PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+            ${corvane_apple_dir}/apple_platform.cc
+            ${corvane_apple_dir}/apple_default_platform.cc)
+target_include_directories(corvane_platform_apple PUBLIC ${corvane_apple_dir})
+# A C++ archive. Without this, CMake would make it with swiftc (Swift's linker preference
+# propagates from the bridge), which cannot archive C++ objects alone.
+set_target_properties(corvane_platform_apple PROPERTIES LINKER_LANGUAGE CXX)
 target_link_libraries(corvane_platform_apple PUBLIC
                       corvane_platform_posix corvane_foundation_models_bridge)
-# The framework does not exist before macOS 26: a weak load command lets the program start
-# without it (its symbols are then null and never reached, being behind #available).
-target_link_options(corvane_platform_apple INTERFACE "LINKER:-weak_framework,FoundationModels")
+if(APPLE)
+  # The framework does not exist before macOS 26: a weak load command lets the program start
+  # without it (its symbols are then null and never reached, being behind #available).
+  target_link_options(corvane_platform_apple INTERFACE "LINKER:-weak_framework,FoundationModels")
+else()
+  target_link_libraries(corvane_platform_apple PUBLIC corvane_foundation_models_standin)
+endif()
+
+# An executable on this platform: linked by swiftc, which adds the Swift run-time (on Linux as shared
+# libraries, so not -static like the other executables).
+function(corvane_apple_executable name)
+  target_sources(${name} PRIVATE ${corvane_apple_dir}/swift_link_anchor.swift)
+  target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:Swift>:-parse-as-library>)
+endfunction()

@@ -2,6 +2,8 @@
 // bridge (foundation_models_bridge.h), the standard streams through POSIX.
 #pragma once
 
+#include <optional>
+
 #include "platform.h"
 
 namespace corvane {
@@ -20,6 +22,14 @@ class ApplePlatform final : public Platform {
 
   InputRead readStandardInput() override;
   void writeStandardOutput(std::string_view bytes) override;
+
+ private:
+  // Whether this is macOS 26 or later, where the model exists. The adapter checks this itself
+  // before every use of the model rather than trusting its caller, but asks the system once per
+  // run: the core's own version test, when it asks for 26.0.0, answers it.
+  bool modelSupported();
+
+  std::optional<bool> modelSupported_;
 };
 
 }  // namespace corvane

@@ -30,6 +30,7 @@ struct FakeBridge {
   int availabilityReads = 0;
   int generations = 0;
   std::string askedVersion;
+  int versionQueries = 0;
   std::optional<std::string> instructions;  // nullopt: NULL was passed
   std::string prompt;
   double temperature = 0;
@@ -43,6 +44,7 @@ FakeBridge bridge;
 
 extern "C" std::int32_t corvane_fm_os_at_least(std::int32_t major, std::int32_t minor,
                                                std::int32_t patch) {
+  ++bridge.versionQueries;
   bridge.askedVersion =
       std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch);
   return bridge.osSupported ? 1 : 0;
@@ -120,6 +122,7 @@ TEST_F(AppleAdapter, BelowMacOs26TheModelIsNeverTouched) {
   EXPECT_FALSE(respond(std::nullopt, "hi").succeeded);
   EXPECT_EQ(bridge.availabilityReads, 0);
   EXPECT_EQ(bridge.generations, 0);
+  EXPECT_EQ(bridge.versionQueries, 1);  // the system is asked once per run
 }
 
 TEST_F(AppleAdapter, AvailabilityCodes) {

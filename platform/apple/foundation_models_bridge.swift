@@ -1,4 +1,6 @@
-// The Swift side of foundation_models_bridge.h: the only code that touches FoundationModels.
+// The Swift side of foundation_models_bridge.h: the only code that touches FoundationModels. The
+// version test is apart, in os_version.swift, so that this file builds unchanged against the
+// Linux stand-in of the framework too.
 //
 // The framework exists from macOS 26 on, while the program must still start on macOS 14, so it is
 // linked weakly and every use of it sits behind `#available(macOS 26.0, *)`, which the compiler
@@ -54,15 +56,6 @@ private func describe(_ error: any Error) -> String {
   return printed.isEmpty ? error.localizedDescription : printed
 }
 
-@_cdecl("corvane_fm_os_at_least")
-public nonisolated func corvaneFoundationModelsOsAtLeast(
-  _ major: Int32, _ minor: Int32, _ patch: Int32
-) -> Int32 {
-  let version = OperatingSystemVersion(
-    majorVersion: Int(major), minorVersion: Int(minor), patchVersion: Int(patch))
-  return ProcessInfo.processInfo.isOperatingSystemAtLeast(version) ? 1 : 0
-}
-
 @_cdecl("corvane_fm_availability")
 public nonisolated func corvaneFoundationModelsAvailability() -> Int32 {
   guard #available(macOS 26.0, *) else { return otherReasonCode }
@@ -114,8 +107,9 @@ public nonisolated func corvaneFoundationModelsGenerate(
   let options = GenerationOptions(
     temperature: temperature, maximumResponseTokens: Int(maximumResponseTokens))
 
-  // Detached, so the work never inherits an actor and never waits for the blocked main thread.
-  Task.detached(priority: .userInitiated) {
+  // Detached, so the work never inherits an actor and never waits for the blocked main thread;
+  // no name and no priority of its own.
+  Task.detached {
     let outcome = await generateResponse(
       instructions: instructionsText, prompt: promptText, options: options)
     delivery.deliver(succeeded: outcome.succeeded, outcome.text)

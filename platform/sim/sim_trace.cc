@@ -1,0 +1,106 @@
+#include "sim_trace.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <string>
+
+#include "json_text.h"
+#include "sim_settings.h"
+
+namespace corvane::sim {
+namespace {
+
+// The trace file named by CORVANE_SIM_TRACE, or null when there is no trace. Checked before a
+// line is built: a response's line holds the whole prompt, escaped.
+const char* tracePath() {
+  const char* path = std::getenv("CORVANE_SIM_TRACE");
+  return path == nullptr || *path == '\0' ? nullptr : path;
+}
+
+// Appends one line to the trace file at `path`. Each line is written with a single write(2) on a
+// file opened for appending, so it is on disk line by line even if the process is killed. A trace
+// that cannot be written is skipped silently.
+void traceLine(const char* path, std::string line) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  line.push_back('\n');
+  std::size_t done = 0;
+  while (done < line.size()) {
+    const ssize_t n = write(fd, line.data() + done, line.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  close(fd);
+}
+
+// The shortest decimal form that reads back to the same double.
+void appendNumber(std::string& out, double value) {
+  char buffer[32];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+void appendOptionalString(std::string& out, std::optional<std::string_view> text) {
+  if (text) {
+    appendJsonString(out, *text);
+  } else {
+    out.append("null");
+  }
+}
+
+}  // namespace
+
+void traceOsVersion(OsVersion wanted, bool result) {
+  const char* path = tracePath();
+  if (path == nullptr) return;
+  std::string line = "{\"op\":\"osVersion\",\"atLeast\":\"";
+  line.append(std::to_string(wanted.major)).push_back('.');
+  line.append(std::to_string(wanted.minor)).push_back('.');
+  line.append(std::to_string(wanted.patch));
+  line.append(result ? "\",\"result\":true}" : "\",\"result\":false}");
+  traceLine(path, std::move(line));
+}
+
+void traceAvailability(ModelAvailability result) {
+  const char* path = tracePath();
+  if (path == nullptr) return;
+  std::string line = "{\"op\":\"availability\",\"result\":\"";
+  line.append(availabilityName(result));
+  line.append("\"}");
+  traceLine(path, std::move(line));
+}
+
+void traceSession(std::optional<std::string_view> instructions, std::size_t tools) {
+  const char* path = tracePath();
+  if (path == nullptr) return;
+  std::string line = "{\"op\":\"session\",\"instructions\":";
+  appendOptionalString(line, instructions);
+  line.append(",\"tools\":").append(std::to_string(tools)).push_back('}');
+  traceLine(path, std::move(line));
+}
+
+void traceRespond(std::string_view prompt, std::optional<double> temperature,
+                  std::optional<std::int64_t> maximumResponseTokens,
+                  std::optional<std::string_view> sampling, bool mainThread) {
+  const char* path = tracePath();
+  if (path == nullptr) return;
+  std::string line = "{\"op\":\"respond\",\"prompt\":";
+  appendJsonString(line, prompt);
+  line.append(",\"temperature\":");
+  if (temperature) {
+    appendNumber(line, *temperature);
+  } else {
+    line.append("null");
+  }
+  line.append(",\"maximumResponseTokens\":");
+  line.append(maximumResponseTokens ? std::to_string(*maximumResponseTokens) : "null");
+  line.append(",\"sampling\":");
+  appendOptionalString(line, sampling);
+  line.append(mainThread ? ",\"mainThread\":true}" : ",\"mainThread\":false}");
+  traceLine(path, std::move(line));
+}
+
+}  // namespace corvane::sim
