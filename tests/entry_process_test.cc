@@ -30,7 +30,10 @@ TEST(Entry, ProductionBuildAnswersTooOldHere) {
   expectReply(run(corvaneBin, {}, {{"CORVANE_SIM_OS_VERSION", "27"}}), tooOld, 0);
 }
 
-TEST(Entry, UnknownWordsAreEchoedAndRefused) {
+class StandInEntry : public ::testing::TestWithParam<std::string> {};
+CORVANE_ON_EACH_STAND_IN(StandInEntry);
+
+TEST_P(StandInEntry, UnknownWordsAreEchoedAndRefused) {
   struct Case {
     std::string word, echoed;
   };
@@ -46,7 +49,7 @@ TEST(Entry, UnknownWordsAreEchoedAndRefused) {
       {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
       {"bad\xFF\xC3", "bad\xEF\xBF\xBD\xEF\xBF\xBD"},
   };
-  for (const auto& bin : {corvaneBin, simBin}) {
+  for (const auto& bin : {corvaneBin, GetParam()}) {
     for (const auto& c : cases) {
       SCOPED_TRACE(bin + " " + c.word);
       expectReply(run(bin, {c.word, "chat"}), unknown(c.echoed), 1);
@@ -54,7 +57,7 @@ TEST(Entry, UnknownWordsAreEchoedAndRefused) {
   }
 }
 
-TEST(Entry, StandInReportsEachAvailabilityState) {
+TEST_P(StandInEntry, ReportsEachAvailabilityState) {
   struct Case {
     std::vector<std::pair<std::string, std::string>> env;
     std::string reply;
@@ -78,15 +81,15 @@ TEST(Entry, StandInReportsEachAvailabilityState) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reply);
-    expectReply(run(simBin, {"availability"}, c.env), c.reply, 0);
+    expectReply(run(GetParam(), {"availability"}, c.env), c.reply, 0);
   }
 }
 
-TEST(Entry, StandInTraceShowsTheGateOrder) {
+TEST_P(StandInEntry, TraceShowsTheGateOrder) {
   const std::string trace = temporaryPath("trace");
-  run(simBin, {}, {{"CORVANE_SIM_TRACE", trace}});
-  run(simBin, {}, {{"CORVANE_SIM_TRACE", trace}, {"CORVANE_SIM_OS_VERSION", "15"}});
-  run(simBin, {}, {{"CORVANE_SIM_TRACE", trace}, {"CORVANE_SIM_AVAILABILITY", "x"}});
+  run(GetParam(), {}, {{"CORVANE_SIM_TRACE", trace}});
+  run(GetParam(), {}, {{"CORVANE_SIM_TRACE", trace}, {"CORVANE_SIM_OS_VERSION", "15"}});
+  run(GetParam(), {}, {{"CORVANE_SIM_TRACE", trace}, {"CORVANE_SIM_AVAILABILITY", "x"}});
   EXPECT_EQ(readFile(trace),
             "{\"op\":\"osVersion\",\"atLeast\":\"26.0.0\",\"result\":true}\n"
             "{\"op\":\"availability\",\"result\":\"available\"}\n"
@@ -96,8 +99,8 @@ TEST(Entry, StandInTraceShowsTheGateOrder) {
   std::remove(trace.c_str());
 }
 
-TEST(Entry, UnwritableTraceIsSkippedSilently) {
-  expectReply(run(simBin, {}, {{"CORVANE_SIM_TRACE", "/nonexistent/dir/trace"}}),
+TEST_P(StandInEntry, UnwritableTraceIsSkippedSilently) {
+  expectReply(run(GetParam(), {}, {{"CORVANE_SIM_TRACE", "/nonexistent/dir/trace"}}),
               R"({"available":true})", 0);
 }
 

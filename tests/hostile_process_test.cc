@@ -16,13 +16,17 @@ const std::string hello = R"({"messages":[{"role":"user","content":"Hello"}]})";
 const std::string marker = "\\n\xE2\x80\xA6[truncated for on-device context]";  // as JSON text
 const std::string cue = "\\n\\nAssistant:";                                     // as JSON text
 
-ProcessResult chat(const std::string& input, Env env = {}) {
+ProcessResult chat(const std::string& bin, const std::string& input, Env env = {}) {
   ProcessOptions options;
   options.args = {"chat"};
   options.stdinData = input;
   options.env = std::move(env);
-  return runProcess(simBin, options);
+  return runProcess(bin, options);
 }
+
+// The cases that reach the model and the worker that writes its reply run on each stand-in.
+class HostileWorker : public ::testing::TestWithParam<std::string> {};
+CORVANE_ON_EACH_STAND_IN(HostileWorker);
 
 std::string answered(const std::string& content) {
   return R"({"content":")" + content + R"(","finishReason":"stop"})";
@@ -39,9 +43,9 @@ std::string repeated(const std::string& text, std::size_t times) {
 
 // Runs a chat on the stand-in with a trace and returns the instructions its session was given, as
 // the trace writes them (JSON text, or null).
-std::string sessionInstructions(const std::string& input) {
+std::string sessionInstructions(const std::string& bin, const std::string& input) {
   const std::string trace = temporaryPath("trace");
-  const ProcessResult result = chat(input, {{"CORVANE_SIM_TRACE", trace}});
+  const ProcessResult result = chat(bin, input, {{"CORVANE_SIM_TRACE", trace}});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.err, "");
   const auto lines = splitLines(readFile(trace));
@@ -60,7 +64,7 @@ std::string sessionInstructions(const std::string& input) {
 // Whatever standard output is, the run ends by itself with the status its command gives and says
 // nothing on standard error; a broken pipe in particular does not end it by signal. Answers larger
 // than a pipe holds are covered too.
-TEST(HostileProcess, UnwritableStandardOutputLeavesTheStatusAlone) {
+TEST_P(HostileWorker, UnwritableStandardOutputLeavesTheStatusAlone) {
   struct Run {
     std::string name, bin;
     std::vector<std::string> args;
@@ -69,18 +73,18 @@ TEST(HostileProcess, UnwritableStandardOutputLeavesTheStatusAlone) {
     int status;
   };
   const Run runs[] = {
-      {"availability", simBin, {"availability"}, "", {}, 0},
+      {"availability", GetParam(), {"availability"}, "", {}, 0},
       {"production availability", corvaneBin, {}, "", {}, 0},
-      {"unknown command", simBin, {"nope"}, "", {}, 1},
-      {"answered chat", simBin, {"chat"}, hello, {}, 0},
+      {"unknown command", GetParam(), {"nope"}, "", {}, 1},
+      {"answered chat", GetParam(), {"chat"}, hello, {}, 0},
       {"answer past the buffer",
-       simBin,
+       GetParam(),
        {"chat"},
        hello,
        {{"CORVANE_SIM_RESPONSE", std::string(100000, 'x')}},
        0},
-      {"failed generation", simBin, {"chat"}, hello, {{"CORVANE_SIM_ERROR", "boom"}}, 0},
-      {"refused chat", simBin, {"chat"}, "{}", {}, 1},
+      {"failed generation", GetParam(), {"chat"}, hello, {{"CORVANE_SIM_ERROR", "boom"}}, 0},
+      {"refused chat", GetParam(), {"chat"}, "{}", {}, 1},
   };
   for (const StdoutKind kind : {StdoutKind::closed, StdoutKind::brokenPipe, StdoutKind::full}) {
     for (const Run& run : runs) {
@@ -101,7 +105,7 @@ TEST(HostileProcess, UnwritableStandardOutputLeavesTheStatusAlone) {
 // Descriptors in non-blocking mode (a property of the open pipe, shared with whoever handed it
 // over): standard input that is still empty is waited for, and a reply larger than the pipe holds
 // is written whole once the reader reads.
-TEST(HostileProcess, NonBlockingPipesAreWaitedFor) {
+TEST_P(HostileWorker, NonBlockingPipesAreWaitedFor) {
   const std::string answer(100000, 'x');
   struct Case {
     std::string name;
@@ -121,16 +125,16 @@ TEST(HostileProcess, NonBlockingPipesAreWaitedFor) {
     options.stdinData = hello;
     options.stdoutKind = c.out;
     options.env = {{"CORVANE_SIM_RESPONSE", answer}};
-    expectReply(runProcess(simBin, options), answered(answer), 0);
+    expectReply(runProcess(GetParam(), options), answered(answer), 0);
   }
 }
 
-TEST(HostileProcess, NeitherStandardInputNorOutput) {
+TEST_P(HostileWorker, NeitherStandardInputNorOutput) {
   ProcessOptions options;
   options.args = {"chat"};
   options.stdinKind = StdinKind::closed;
   options.stdoutKind = StdoutKind::closed;
-  const ProcessResult result = runProcess(simBin, options);
+  const ProcessResult result = runProcess(GetParam(), options);
   EXPECT_TRUE(result.exited);
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "");
@@ -193,34 +197,35 @@ TEST(HostileProcess, NestingAMillionDeepIsRefusedAtTheLimit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    expectReply(chat(c.input), refused(prefix + c.where), 1);
+    expectReply(chat(simBin, c.input), refused(prefix + c.where), 1);
   }
 }
 
-TEST(HostileProcess, HundredMegabyteStrings) {
+TEST_P(HostileWorker, HundredMegabyteStrings) {
   const std::size_t size = 100 * 1000 * 1000;
   const auto request = [](const std::string& field) {
     return R"({"messages":[{"role":"user","content":)" + field + "}]}";
   };
   // With no instructions the newest line keeps 11984 characters, its label among them.
-  expectReply(chat(request('"' + std::string(size, 'a') + '"')),
+  expectReply(chat(GetParam(), request('"' + std::string(size, 'a') + '"')),
               answered("User: " + std::string(11978, 'a') + marker + cue), 0);
-  expectReply(chat(request('"' + repeated("\xC3\xA9", size / 2) + '"')),
+  expectReply(chat(GetParam(), request('"' + repeated("\xC3\xA9", size / 2) + '"')),
               answered("User: " + repeated("\xC3\xA9", 11978) + marker + cue), 0);
-  expectReply(chat(request('"' + std::string(size, ' ') + '"')),
+  expectReply(chat(GetParam(), request('"' + std::string(size, ' ') + '"')),
               refused("no user content in chat request"), 1);
-  expectReply(chat(R"({"x":")" + std::string(size, 'x') + R"(",)" + hello.substr(1)),
+  expectReply(chat(GetParam(), R"({"x":")" + std::string(size, 'x') + R"(",)" + hello.substr(1)),
               answered("User: Hello" + cue), 0);
-  expectReply(chat(R"({"messages":[{"role":"user","content":")" + std::string(size, 'a')),
-              refused("invalid chat request JSON: unexpected end of input at line 1, column " +
-                      std::to_string(size + 40)),
-              1);
-  EXPECT_EQ(sessionInstructions(R"({"instructions":")" + std::string(size, 'i') + R"(",)" +
-                                hello.substr(1)),
+  expectReply(
+      chat(GetParam(), R"({"messages":[{"role":"user","content":")" + std::string(size, 'a')),
+      refused("invalid chat request JSON: unexpected end of input at line 1, column " +
+              std::to_string(size + 40)),
+      1);
+  EXPECT_EQ(sessionInstructions(GetParam(), R"({"instructions":")" + std::string(size, 'i') +
+                                                R"(",)" + hello.substr(1)),
             '"' + std::string(4500, 'i') + marker + '"');
 }
 
-TEST(HostileProcess, AMillionMessages) {
+TEST_P(HostileWorker, AMillionMessages) {
   const std::size_t count = 1000000;
   const std::string user = R"({"role":"user","content":"m"},)";
   const auto request = [](std::string messages) {
@@ -230,18 +235,18 @@ TEST(HostileProcess, AMillionMessages) {
   // Lines of 7 characters, charged 9 each, in the 11984 left: the newest 1331.
   std::string prompt = "User: m";
   for (int i = 1; i < 1331; ++i) prompt += "\\n\\nUser: m";
-  expectReply(chat(request(repeated(user, count))), answered(prompt + cue), 0);
-  expectReply(chat(request(repeated(R"({"role":"user"},)", count))),
+  expectReply(chat(GetParam(), request(repeated(user, count))), answered(prompt + cue), 0);
+  expectReply(chat(GetParam(), request(repeated(R"({"role":"user"},)", count))),
               refused("no user content in chat request"), 1);
-  expectReply(chat(request(repeated(user, count - 1) + R"({"content":"m"},)")),
+  expectReply(chat(GetParam(), request(repeated(user, count - 1) + R"({"content":"m"},)")),
               refused("invalid chat request JSON: messages[999999].role: missing"), 1);
   // Parts joined by blank lines: "s" and two line feeds, three characters, 1500 times.
-  EXPECT_EQ(
-      sessionInstructions(request(repeated(R"({"role":"system","content":"s"},)", count) + user)),
-      '"' + repeated("s\\n\\n", 1500) + marker + '"');
+  EXPECT_EQ(sessionInstructions(
+                GetParam(), request(repeated(R"({"role":"system","content":"s"},)", count) + user)),
+            '"' + repeated("s\\n\\n", 1500) + marker + '"');
 }
 
-TEST(HostileProcess, NulCharacters) {
+TEST_P(HostileWorker, NulCharacters) {
   const std::string prefix = "invalid chat request JSON: ";
   struct Case {
     std::string name, input, reply;
@@ -264,9 +269,9 @@ TEST(HostileProcess, NulCharacters) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    expectReply(chat(c.input), c.reply, c.status);
+    expectReply(chat(GetParam(), c.input), c.reply, c.status);
   }
-  EXPECT_EQ(sessionInstructions(R"({"instructions":"x\u0000y",)" + hello.substr(1)),
+  EXPECT_EQ(sessionInstructions(GetParam(), R"({"instructions":"x\u0000y",)" + hello.substr(1)),
             R"("x\u0000y")");
 }
 
@@ -278,8 +283,8 @@ TEST(HostileProcess, AnswerNotValidUtf8GivesTheFallbackLine) {
        {"\xFF", "\x80 lone continuation", "\xC0\xAF overlong", "\xED\xA0\x80 surrogate",
         "\xF4\x90\x80\x80 past U+10FFFF", "cut at the end \xF0\x9F\x98"}) {
     SCOPED_TRACE(bytes);
-    expectReply(chat(hello, {{"CORVANE_SIM_RESPONSE", bytes}}), fallback, 0);
-    expectReply(chat(hello, {{"CORVANE_SIM_ERROR", bytes}}), fallback, 0);
+    expectReply(chat(simBin, hello, {{"CORVANE_SIM_RESPONSE", bytes}}), fallback, 0);
+    expectReply(chat(simBin, hello, {{"CORVANE_SIM_ERROR", bytes}}), fallback, 0);
   }
 }
 
