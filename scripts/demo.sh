@@ -15,6 +15,8 @@ show() {
 
 show build/corvane availability
 show build/corvane-sim availability
+# The macOS road (adapter and Swift bridge) on the stand-in framework, where Swift is installed.
+[[ -x build/corvane-apple-sim ]] && show build/corvane-apple-sim availability
 request='{"instructions":"Answer briefly.","messages":[{"role":"user","content":"What is a pivot table?"}],"temperature":0.2}'
 echo "\$ echo '$request' | build/corvane-sim chat"
 status=0
