@@ -27,15 +27,39 @@ export interface ChatAnswer {
 }
 
 export interface CallOptions {
-  /** Path or name (looked up in PATH) of the executable. Default: "corvane". */
+  /**
+   * The executable: a path (any value holding a slash), or a name looked up in the directories of
+   * PATH. Default: the CORVANE_EXECUTABLE variable of `env` when set and not empty, else "corvane".
+   * When it cannot be found the call rejects with ProcessError "not-found", naming where it looked.
+   */
   executable?: string;
   /**
    * Time the run may take before it is killed and the call fails with ProcessError "timeout".
    * Default: 10000 for availability, 120000 for chat; 0 or Infinity: no limit.
    */
   timeoutMs?: number;
-  /** Environment of the process. Default: process.env. */
+  /**
+   * Environment of the process; CORVANE_EXECUTABLE and PATH are read from it to find the
+   * executable. Default: process.env.
+   */
   env?: NodeJS.ProcessEnv;
+  /**
+   * Aborting it kills the process and rejects the call with an AbortError whose `cause` is the
+   * signal's reason; the call settles once the process has ended. A signal already aborted rejects
+   * at once and starts no process.
+   */
+  signal?: AbortSignal;
+}
+
+/**
+ * The call was aborted through its `signal`. Not a CorvaneError: it reports the caller's decision,
+ * not a failure.
+ */
+export class AbortError extends Error {
+  readonly name: "AbortError";
+  readonly code: "ABORT_ERR";
+  /** The signal's reason. */
+  readonly cause: unknown;
 }
 
 /** Base class of every failure this module reports. */
@@ -69,11 +93,15 @@ export class ProcessError extends CorvaneError {
   readonly output: string | null;
 }
 
-/** Whether the on-device model can be used, and if not, why (in words for the end user). */
+/**
+ * Whether the on-device model can be used, and if not, why (in words for the end user). Rejects with
+ * RefusalError or ProcessError, or with AbortError when `options.signal` aborts.
+ */
 export function availability(options?: CallOptions): Promise<Availability>;
 
 /**
  * Sends one chat request and resolves to the model's whole answer. Rejects with RefusalError,
- * GenerationError or ProcessError. A string request is sent as it is.
+ * GenerationError or ProcessError, or with AbortError when `options.signal` aborts. A string
+ * request is sent as it is.
  */
 export function chat(request: ChatRequest | string, options?: CallOptions): Promise<ChatAnswer>;

@@ -1,17 +1,35 @@
 // Calls the corvane executable from Node.js: one process per call, the request on standard input,
-// one JSON line back. No dependencies beyond Node's own modules.
-import { execFile } from "node:child_process";
+// one JSON line back. No dependencies beyond Node's own modules. Options of every call:
+// `executable`, `env`, `timeoutMs` and `signal` (an AbortSignal), described in corvane.d.ts.
+import { spawn } from "node:child_process";
+import { constants } from "node:fs";
+import { access, stat } from "node:fs/promises";
+import { delimiter, resolve as resolvePath, sep } from "node:path";
 
 const DEFAULT_EXECUTABLE = "corvane";
+const EXECUTABLE_VARIABLE = "CORVANE_EXECUTABLE";
 const DEFAULT_TIMEOUTS_MS = { availability: 10_000, chat: 120_000 };
 // Far above any reply the program writes; a longer output is not a reply.
 const MAX_OUTPUT_BYTES = 16 * 1024 * 1024;
+const MAX_TIMER_MS = 2 ** 31 - 1;
 
 /** Base class of every failure this module reports. */
 export class CorvaneError extends Error {
   constructor(message, options) {
     super(message, options);
     this.name = new.target.name;
+  }
+}
+
+/**
+ * The call was aborted through its `signal`; `cause` is the signal's reason. Not a CorvaneError: it
+ * reports the caller's decision, not a failure. The process, if it had started, has been killed.
+ */
+export class AbortError extends Error {
+  constructor(message, options) {
+    super(message, options);
+    this.name = "AbortError";
+    this.code = "ABORT_ERR";
   }
 }
 
@@ -47,63 +65,142 @@ export class ProcessError extends CorvaneError {
 
 function timeoutOf(options, command) {
   const value = options.timeoutMs ?? DEFAULT_TIMEOUTS_MS[command];
-  return Number.isFinite(value) && value > 0 ? Math.ceil(value) : 0;
+  // Timers take at most 2^31 - 1 ms; a longer limit is none in practice.
+  return Number.isFinite(value) && value > 0 ? Math.min(Math.ceil(value), MAX_TIMER_MS) : 0;
 }
 
 function isPlainObject(value) {
   return typeof value === "object" && value !== null && !Array.isArray(value);
 }
 
-// Runs `executable command` with `input` on standard input and resolves to the exit status and the
-// parsed reply object; rejects with a ProcessError when there is no such reply.
-function run(command, input, options) {
-  const executable = options.executable ?? DEFAULT_EXECUTABLE;
+function abortErrorOf(signal) {
+  return new AbortError("The operation was aborted", { cause: signal.reason });
+}
+
+async function isExecutableFile(path) {
+  try {
+    await access(path, constants.X_OK);
+    return (await stat(path)).isFile();
+  } catch {
+    return false;
+  }
+}
+
+// The executable to start: the `executable` option, else CORVANE_EXECUTABLE, else "corvane". A value
+// holding a slash is a path; a bare name is looked up in the directories of PATH. `env` is the
+// environment the program will run with. Resolves to the path and to words that say where it came
+// from; rejects with ProcessError "not-found" when no directory of PATH has it.
+async function locate(executable, env) {
+  let name = executable == null ? "" : String(executable);
+  let origin = "given as executable";
+  if (name === "" && env[EXECUTABLE_VARIABLE]) {
+    name = env[EXECUTABLE_VARIABLE];
+    origin = `from ${EXECUTABLE_VARIABLE}`;
+  } else if (name === "") {
+    name = DEFAULT_EXECUTABLE;
+    origin = null;
+  }
+  if (name.includes("/") || name.includes(sep)) return { path: name, where: `${name} (${origin})` };
+  const search = env.PATH ?? "";
+  for (const dir of search.split(delimiter).filter(Boolean)) {
+    const candidate = resolvePath(dir, name);
+    if (await isExecutableFile(candidate)) return { path: candidate, where: `${candidate} (found in PATH)` };
+  }
+  const hint = origin ? ` (${origin})` : `; pass its path as executable or set ${EXECUTABLE_VARIABLE}`;
+  throw new ProcessError("not-found", `corvane executable not found: no "${name}" in PATH (${search})${hint}`);
+}
+
+// Runs the executable with `command` and `input` on standard input and resolves to the exit status
+// and the parsed reply object; rejects with a ProcessError when there is no such reply, and with an
+// AbortError when `options.signal` aborts. Whenever it settles after the process started, the
+// process has ended and been reaped: a run stopped for a time-out or an abort is killed first.
+async function run(command, input, options) {
+  const { signal } = options;
+  if (signal?.aborted) throw abortErrorOf(signal);
+  const env = options.env ?? process.env;
+  const { path, where } = await locate(options.executable, env);
+  if (signal?.aborted) throw abortErrorOf(signal);
   const timeout = timeoutOf(options, command);
-  const what = `${executable} ${command}`;
+  const what = `${path} ${command}`;
   return new Promise((resolve, reject) => {
-    const child = execFile(
-      executable,
-      [command],
-      {
-        encoding: "buffer",
-        timeout,
-        killSignal: "SIGKILL",
-        maxBuffer: MAX_OUTPUT_BYTES,
-        env: options.env ?? process.env,
-        windowsHide: true,
-      },
-      (error, stdout) => {
-        const output = stdout.toString("utf8");
-        if (error) {
-          if (error.code === "ENOENT") {
-            return reject(new ProcessError("not-found", `${what}: executable not found`, { cause: error }));
-          }
-          if (error.code === "ERR_CHILD_PROCESS_STDIO_MAXBUFFER") {
-            return reject(new ProcessError("malformed-reply", `${what}: output over ${MAX_OUTPUT_BYTES} bytes`, { output }));
-          }
-          if (typeof error.code === "string") {
-            return reject(new ProcessError("spawn-failed", `${what}: could not start (${error.code})`, { cause: error }));
-          }
-          if (error.killed && timeout > 0) {
-            return reject(new ProcessError("timeout", `${what}: no reply within ${timeout} ms`, { output }));
-          }
-          if (error.signal || (error.code !== 1 && error.code !== 0)) {
-            const how = error.signal ? `ended by ${error.signal}` : `exited with status ${error.code}`;
-            return reject(new ProcessError("abnormal-exit", `${what}: ${how}`, {
-              status: error.signal ? null : error.code,
-              signal: error.signal ?? null,
-              output,
-            }));
-          }
-        }
-        const status = error ? error.code : 0;
-        const reply = parseReplyLine(stdout);
-        if (!reply) {
-          return reject(new ProcessError("malformed-reply", `${what}: output is not one JSON object line`, { status, output }));
-        }
-        resolve({ status, reply, output });
-      },
-    );
+    let child;
+    try {
+      child = spawn(path, [command], { env, stdio: ["pipe", "pipe", "ignore"], windowsHide: true });
+    } catch (error) {
+      reject(new ProcessError("spawn-failed", `${what}: could not start (${error.code ?? error.message})`, { cause: error }));
+      return;
+    }
+    const chunks = [];
+    let size = 0;
+    let stopReason = null; // "abort", "timeout" or "overflow" once the run is being killed
+    let settled = false;
+    let timer;
+    const onAbort = () => stop("abort");
+    const settle = (outcome, value) => {
+      if (settled) return;
+      settled = true;
+      clearTimeout(timer);
+      signal?.removeEventListener("abort", onAbort);
+      outcome(value);
+    };
+    const output = () => Buffer.concat(chunks).toString("utf8");
+    const exited = () => child.exitCode !== null || child.signalCode !== null;
+    // Called once the process stopped for `stopReason` has exited.
+    const stopped = () => {
+      child.stdout.destroy();
+      if (stopReason === "abort") settle(reject, abortErrorOf(signal));
+      else if (stopReason === "timeout") {
+        settle(reject, new ProcessError("timeout", `${what}: no reply within ${timeout} ms`, { output: output() }));
+      } else {
+        settle(reject, new ProcessError("malformed-reply", `${what}: output over ${MAX_OUTPUT_BYTES} bytes`, { output: output() }));
+      }
+    };
+    const stop = (reason) => {
+      if (stopReason || settled) return;
+      stopReason = reason;
+      if (exited()) stopped();
+      else child.kill("SIGKILL");
+    };
+
+    signal?.addEventListener("abort", onAbort, { once: true });
+    if (timeout > 0) timer = setTimeout(() => stop("timeout"), timeout);
+    child.on("error", (error) => {
+      // With a pid the process is running and only a kill failed; its exit still comes.
+      if (child.pid !== undefined) return;
+      if (error.code === "ENOENT") {
+        settle(reject, new ProcessError("not-found", `corvane executable not found: ${where}`, { cause: error }));
+      } else {
+        settle(reject, new ProcessError("spawn-failed", `${what}: could not start (${error.code})`, { cause: error }));
+      }
+    });
+    child.stdout.on("data", (chunk) => {
+      size += chunk.length;
+      if (size > MAX_OUTPUT_BYTES) stop("overflow");
+      else chunks.push(chunk);
+    });
+    child.on("exit", () => {
+      if (stopReason) stopped();
+    });
+    child.on("close", (code, killedBy) => {
+      if (stopReason) return stopped();
+      if (killedBy || (code !== 0 && code !== 1)) {
+        const how = killedBy ? `ended by ${killedBy}` : `exited with status ${code}`;
+        return settle(reject, new ProcessError("abnormal-exit", `${what}: ${how}`, {
+          status: killedBy ? null : code,
+          signal: killedBy ?? null,
+          output: output(),
+        }));
+      }
+      const bytes = Buffer.concat(chunks);
+      const reply = parseReplyLine(bytes);
+      if (!reply) {
+        return settle(reject, new ProcessError("malformed-reply", `${what}: output is not one JSON object line`, {
+          status: code,
+          output: output(),
+        }));
+      }
+      settle(resolve, { status: code, reply, output: output() });
+    });
     // The program may end without reading all of its input (an unknown command, say); the reply
     // still tells what happened, so a broken pipe here is not a failure.
     child.stdin.on("error", () => {});
@@ -158,7 +255,8 @@ export async function availability(options = {}) {
 
 /**
  * Sends one chat request and resolves to the model's whole answer. Rejects with RefusalError,
- * GenerationError or ProcessError. A string request is sent as it is.
+ * GenerationError or ProcessError, or with AbortError when `options.signal` aborts. A string
+ * request is sent as it is.
  */
 export async function chat(request, options = {}) {
   const input = typeof request === "string" ? request : JSON.stringify(request);
