@@ -10,4 +10,4 @@ export CORVANE_SIM CORVANE PYTHONDONTWRITEBYTECODE=1
 
 /usr/bin/python3 -m unittest discover -s schema/test
 python3 -m unittest discover -s clients/python
-node --test clients/node/test/corvane.test.js
+node --test clients/node/test/corvane.test.js clients/node/test/install.test.js

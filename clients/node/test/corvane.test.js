@@ -2,9 +2,10 @@
 // program does not, for the client's own failures.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { mkdtempSync, writeFileSync, readFileSync, rmSync } from "node:fs";
+import { mkdtempSync, mkdirSync, writeFileSync, readFileSync, readdirSync, rmSync, symlinkSync, existsSync } from "node:fs";
 import { tmpdir } from "node:os";
-import { join, resolve } from "node:path";
+import { dirname, join, resolve } from "node:path";
+import { setTimeout as sleep } from "node:timers/promises";
 import { fileURLToPath } from "node:url";
 import {
   availability,
@@ -13,6 +14,7 @@ import {
   RefusalError,
   GenerationError,
   ProcessError,
+  AbortError,
 } from "../corvane.js";
 
 const root = fileURLToPath(new URL("../../../", import.meta.url));
@@ -99,20 +101,102 @@ test("a failed generation rejects with GenerationError", async () => {
   await assert.rejects(chat(hello, { executable: unencodable }), GenerationError);
 });
 
-test("a slow run is killed at the time-out", async () => {
-  const start = Date.now();
-  await assert.rejects(
-    chat(hello, sim({ CORVANE_SIM_DELAY_MS: "10000" }, { timeoutMs: 200 })),
-    (error) => error instanceof ProcessError && error.kind === "timeout",
-  );
-  assert.ok(Date.now() - start < 5000, "the time-out did not end the run");
+// Pids of this process's children that run the stand-in, from /proc.
+function simChildren() {
+  const pids = [];
+  for (const entry of readdirSync("/proc").filter((name) => /^\d+$/.test(name))) {
+    let stat;
+    try {
+      stat = readFileSync(`/proc/${entry}/stat`, "utf8");
+    } catch {
+      continue; // ended meanwhile
+    }
+    const comm = stat.slice(stat.indexOf("(") + 1, stat.lastIndexOf(")"));
+    const ppid = Number(stat.slice(stat.lastIndexOf(")") + 2).split(" ")[1]);
+    if (ppid === process.pid && comm === "corvane-sim") pids.push(Number(entry));
+  }
+  return pids;
+}
+
+function isGone(pid) {
+  try {
+    process.kill(pid, 0); // succeeds for a zombie too: only a reaped process is gone
+    return false;
+  } catch (error) {
+    return error.code === "ESRCH";
+  }
+}
+
+test("a run stopped in the middle of a slow answer leaves no process behind", async () => {
+  const reason = new Error("conversation closed");
+  const cases = [
+    ["abort", (controller) => ({ signal: controller.signal }), (error) => error instanceof AbortError && error.name === "AbortError" && error.cause === reason],
+    ["timeout", () => ({ timeoutMs: 1000 }), (error) => error instanceof ProcessError && error.kind === "timeout"],
+  ];
+  for (const [name, extra, expected] of cases) {
+    const trace = join(dir, `trace-${name}`);
+    const controller = new AbortController();
+    const start = Date.now();
+    const call = chat(hello, sim({ CORVANE_SIM_DELAY_MS: "20000", CORVANE_SIM_TRACE: trace }, extra(controller)));
+    call.catch(() => {}); // inspected below, after the abort
+    // The stand-in traces the response before it waits: from then on the answer is under way.
+    const answering = () => existsSync(trace) && readFileSync(trace, "utf8").includes('"respond"');
+    for (let tries = 0; tries < 300 && !answering(); tries++) await sleep(10);
+    const [pid] = simChildren();
+    assert.ok(pid, `${name}: no running corvane-sim child`);
+    if (name === "abort") controller.abort(reason);
+    await assert.rejects(call, expected, name);
+    assert.ok(isGone(pid), `${name}: process ${pid} is still there once the call settled`);
+    assert.ok(Date.now() - start < 5000, `${name}: the run was not ended`);
+  }
+});
+
+test("an aborted signal starts no process, and an unused one changes nothing", async () => {
+  const marker = join(dir, "started");
+  const marks = fake("marks", `touch '${marker}'; echo '{"available":true}'`);
+  const reason = new Error("closed before asking");
+  for (const call of [() => availability({ executable: marks, signal: AbortSignal.abort(reason) }), () => chat(hello, { executable: marks, signal: AbortSignal.abort(reason) })]) {
+    await assert.rejects(call(), (error) => error instanceof AbortError && error.cause === reason);
+  }
+  await sleep(100);
+  assert.equal(existsSync(marker), false, "a process was started");
+  const controller = new AbortController();
+  assert.deepEqual(await availability({ executable: marks, signal: controller.signal }), { available: true });
+  controller.abort(); // after the call: nothing left to stop
   const answer = await chat(hello, sim({ CORVANE_SIM_DELAY_MS: "300", CORVANE_SIM_RESPONSE: "ok" }, { timeoutMs: 0 }));
   assert.equal(answer.content, "ok");
 });
 
+test("the executable is the option, else CORVANE_EXECUTABLE, else corvane in PATH", async () => {
+  const bin = join(dir, "bin");
+  mkdirSync(bin);
+  symlinkSync(executable, join(bin, "corvane"));
+  const missing = join(dir, "no-such-program");
+  const found = [
+    ["option over variable", { executable, env: { CORVANE_EXECUTABLE: missing } }],
+    ["variable", { env: { CORVANE_EXECUTABLE: executable } }],
+    ["PATH", { env: { PATH: `${dir}/empty:${bin}` } }],
+    ["name in PATH", { executable: "corvane-sim", env: { PATH: dirname(executable) } }],
+  ];
+  for (const [name, options] of found) {
+    assert.deepEqual(await availability(options), { available: true }, name);
+  }
+  const notFound = [
+    ["option", { executable: missing }, [missing, "executable"]],
+    ["variable", { env: { CORVANE_EXECUTABLE: missing } }, [missing, "CORVANE_EXECUTABLE"]],
+    ["PATH", { env: { PATH: `${dir}:/nonexistent` } }, ['"corvane"', `PATH (${dir}:/nonexistent)`, "CORVANE_EXECUTABLE"]],
+  ];
+  for (const [name, options, words] of notFound) {
+    await assert.rejects(availability(options), (error) => {
+      assert.ok(error instanceof ProcessError && error.kind === "not-found", `${name}: ${error}`);
+      for (const word of words) assert.ok(error.message.includes(word), `${name}: ${error.message}`);
+      return true;
+    });
+  }
+});
+
 test("runs that give no reply reject with ProcessError of their kind", async () => {
   const cases = [
-    ["missing executable", () => availability({ executable: join(dir, "no-such-program") }), "not-found"],
     ["not executable", () => availability({ executable: fake("plain-file", "", 0o644) }), "spawn-failed"],
     ["not JSON", () => chat(hello, { executable: fake("not-json", "echo hello") }), "malformed-reply"],
     ["no line feed", () => availability({ executable: fake("no-newline", `printf '{"available":true}'`) }), "malformed-reply"],
