@@ -1,0 +1,318 @@
+"""Calls the corvane executable from Python: one process per call, the request on standard input,
+one JSON line back. Standard library only; Python 3.8 or later.
+
+availability() and chat() block until the program has answered; availability_async() and
+chat_async() are their asyncio counterparts."""
+
+from __future__ import annotations
+
+import asyncio
+import json
+import os
+import subprocess
+from dataclasses import dataclass
+from typing import Any, Mapping, Optional, Tuple, Union
+
+StrPath = Union[str, "os.PathLike[str]"]
+
+__all__ = [
+    "Availability",
+    "ChatAnswer",
+    "CorvaneError",
+    "RefusalError",
+    "GenerationError",
+    "ProcessError",
+    "availability",
+    "availability_async",
+    "chat",
+    "chat_async",
+]
+
+DEFAULT_EXECUTABLE = "corvane"
+EXECUTABLE_VARIABLE = "CORVANE_EXECUTABLE"
+DEFAULT_AVAILABILITY_TIMEOUT = 10.0
+DEFAULT_CHAT_TIMEOUT = 120.0
+
+
+@dataclass(frozen=True)
+class Availability:
+    """Whether the on-device model can be used; if not, `reason` says why, for the end user."""
+
+    available: bool
+    reason: Optional[str] = None
+
+
+@dataclass(frozen=True)
+class ChatAnswer:
+    """The model's whole answer (possibly empty); `finish_reason` is "stop"."""
+
+    content: str
+    finish_reason: str
+
+
+class CorvaneError(Exception):
+    """Base class of every failure this module reports."""
+
+
+class RefusalError(CorvaneError):
+    """The program refused the request (exit status 1); `message` is its error text, unchanged."""
+
+    status = 1
+
+    def __init__(self, message: str) -> None:
+        super().__init__(message)
+        self.message = message
+
+
+class GenerationError(CorvaneError):
+    """The request was run but the model gave no answer (exit status 0 with an error text)."""
+
+    status = 0
+
+    def __init__(self, message: str) -> None:
+        super().__init__(message)
+        self.message = message
+
+
+class ProcessError(CorvaneError):
+    """The program could not be run or did not reply as it does. `kind` is "not-found",
+    "spawn-failed", "timeout", "abnormal-exit" or "malformed-reply"; `status` is the exit status
+    (negative: ended by that signal) and `output` standard output, where there were any."""
+
+    def __init__(
+        self,
+        kind: str,
+        message: str,
+        status: Optional[int] = None,
+        output: Optional[bytes] = None,
+    ) -> None:
+        super().__init__(message)
+        self.kind = kind
+        self.status = status
+        self.output = output
+
+
+def _locate(
+    executable: Optional[StrPath], env: Optional[Mapping[str, str]]
+) -> Tuple[str, str]:
+    """The executable to start: `executable`, else CORVANE_EXECUTABLE, else "corvane", read from
+    the environment the program will run with. A value holding a slash is a path; a bare name is
+    looked up in the directories of PATH. Returns the path and words that say where it came from;
+    raises ProcessError "not-found" when no directory of PATH has it."""
+    environ = os.environ if env is None else env
+    name = "" if executable is None else os.fsdecode(executable)
+    origin: Optional[str] = "given as executable"
+    if not name and environ.get(EXECUTABLE_VARIABLE):
+        name, origin = environ[EXECUTABLE_VARIABLE], f"from {EXECUTABLE_VARIABLE}"
+    elif not name:
+        name, origin = DEFAULT_EXECUTABLE, None
+    if os.sep in name or (os.altsep and os.altsep in name):
+        return name, f"{name} ({origin})"
+    search = environ.get("PATH", "")
+    for directory in filter(None, search.split(os.pathsep)):
+        candidate = os.path.abspath(os.path.join(directory, name))
+        if os.path.isfile(candidate) and os.access(candidate, os.X_OK):
+            return candidate, f"{candidate} (found in PATH)"
+    hint = (f" ({origin})" if origin
+            else f"; pass its path as executable or set {EXECUTABLE_VARIABLE}")
+    raise ProcessError(
+        "not-found", f'corvane executable not found: no "{name}" in PATH ({search}){hint}')
+
+
+def _time_limit(timeout: Optional[float]) -> Optional[float]:
+    return timeout if timeout is not None and timeout > 0 else None
+
+
+def _start_failure(error: OSError, path: str, where: str, command: str) -> ProcessError:
+    if isinstance(error, FileNotFoundError):
+        return ProcessError("not-found", f"corvane executable not found: {where}")
+    return ProcessError("spawn-failed", f"{path} {command}: could not start ({error})")
+
+
+def _reply(what: str, status: int, output: bytes) -> Tuple[int, dict, bytes]:
+    """The exit status, the reply object and the output of a run that ended by itself; raises
+    ProcessError when that is not a reply."""
+    if status not in (0, 1):
+        how = f"ended by signal {-status}" if status < 0 else f"exited with status {status}"
+        raise ProcessError("abnormal-exit", f"{what}: {how}", status, output)
+    reply = _parse_reply_line(output)
+    if reply is None:
+        raise ProcessError(
+            "malformed-reply", f"{what}: output is not one JSON object line", status, output
+        )
+    return status, reply, output
+
+
+def _run(
+    command: str,
+    data: bytes,
+    executable: Optional[StrPath],
+    timeout: Optional[float],
+    env: Optional[Mapping[str, str]],
+) -> Tuple[int, dict, bytes]:
+    path, where = _locate(executable, env)
+    timeout = _time_limit(timeout)
+    what = f"{path} {command}"
+    try:
+        # On a time-out or any exception (KeyboardInterrupt too) run() kills the process and
+        # waits for it before raising.
+        completed = subprocess.run(
+            [path, command],
+            input=data,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+            timeout=timeout,
+            env=env,
+        )
+    except subprocess.TimeoutExpired as expired:
+        raise ProcessError(
+            "timeout", f"{what}: no reply within {timeout:g} s", output=expired.stdout
+        ) from None
+    except OSError as error:
+        raise _start_failure(error, path, where, command) from error
+    return _reply(what, completed.returncode, completed.stdout)
+
+
+async def _run_async(
+    command: str,
+    data: bytes,
+    executable: Optional[StrPath],
+    timeout: Optional[float],
+    env: Optional[Mapping[str, str]],
+) -> Tuple[int, dict, bytes]:
+    path, where = _locate(executable, env)
+    timeout = _time_limit(timeout)
+    what = f"{path} {command}"
+    try:
+        process = await asyncio.create_subprocess_exec(
+            path,
+            command,
+            stdin=asyncio.subprocess.PIPE,
+            stdout=asyncio.subprocess.PIPE,
+            stderr=asyncio.subprocess.DEVNULL,
+            env=env,
+        )
+    except OSError as error:
+        raise _start_failure(error, path, where, command) from error
+    try:
+        output, _ = await asyncio.wait_for(process.communicate(data), timeout)
+    except asyncio.TimeoutError:
+        await _kill(process)
+        raise ProcessError("timeout", f"{what}: no reply within {timeout:g} s") from None
+    except BaseException:
+        # Cancelled (or interrupted): the process must not outlive the call.
+        await _kill(process)
+        raise
+    assert process.returncode is not None  # communicate() returns once the process has exited
+    return _reply(what, process.returncode, output)
+
+
+async def _kill(process: "asyncio.subprocess.Process") -> None:
+    """Kills the process and waits until it has been reaped."""
+    if process.returncode is None:
+        try:
+            process.kill()
+        except ProcessLookupError:  # ended meanwhile; wait() still reaps it
+            pass
+    await process.wait()
+
+
+def _parse_reply_line(output: bytes) -> Optional[dict]:
+    """The reply object if `output` is exactly one line of UTF-8 JSON holding an object."""
+    if not output.endswith(b"\n") or output.count(b"\n") != 1:
+        return None
+    try:
+        value = json.loads(output.decode("utf-8"))
+    except ValueError:  # UnicodeDecodeError and JSONDecodeError both
+        return None
+    return value if isinstance(value, dict) else None
+
+
+def _error_of(status: int, reply: dict, generates: bool) -> Optional[CorvaneError]:
+    message = reply.get("error")
+    if not isinstance(message, str):
+        return None
+    if status == 1:
+        return RefusalError(message)
+    return GenerationError(message) if generates else None
+
+
+def _malformed(command: str, status: int, output: bytes) -> ProcessError:
+    text = output.decode("utf-8", "replace").strip()
+    return ProcessError("malformed-reply", f"{command}: unexpected reply {text}", status, output)
+
+
+def _encode(request: Union[Mapping[str, Any], str, bytes]) -> bytes:
+    if isinstance(request, bytes):
+        return request
+    if isinstance(request, str):
+        return request.encode("utf-8")
+    return json.dumps(request, ensure_ascii=False, allow_nan=False).encode("utf-8")
+
+
+def _availability_of(status: int, reply: dict, output: bytes) -> Availability:
+    available, reason = reply.get("available"), reply.get("reason")
+    if status == 0 and available is True:
+        return Availability(True)
+    if status == 0 and available is False and isinstance(reason, str):
+        return Availability(False, reason)
+    raise _error_of(status, reply, False) or _malformed("availability", status, output)
+
+
+def _answer_of(status: int, reply: dict, output: bytes) -> ChatAnswer:
+    content, finish_reason = reply.get("content"), reply.get("finishReason")
+    if status == 0 and isinstance(content, str) and isinstance(finish_reason, str):
+        return ChatAnswer(content, finish_reason)
+    raise _error_of(status, reply, True) or _malformed("chat", status, output)
+
+
+def availability(
+    *,
+    executable: Optional[StrPath] = None,
+    timeout: Optional[float] = DEFAULT_AVAILABILITY_TIMEOUT,
+    env: Optional[Mapping[str, str]] = None,
+) -> Availability:
+    """Whether the on-device model can be used, and if not, why (in words for the end user).
+
+    `executable` is a path, or a name looked up in PATH; when None, CORVANE_EXECUTABLE, else
+    "corvane". `timeout` is in seconds; None or 0: no limit. `env` replaces the environment when
+    given; CORVANE_EXECUTABLE and PATH are read from it."""
+    return _availability_of(*_run("availability", b"", executable, timeout, env))
+
+
+def chat(
+    request: Union[Mapping[str, Any], str, bytes],
+    *,
+    executable: Optional[StrPath] = None,
+    timeout: Optional[float] = DEFAULT_CHAT_TIMEOUT,
+    env: Optional[Mapping[str, str]] = None,
+) -> ChatAnswer:
+    """Sends one chat request and returns the model's whole answer.
+
+    Raises RefusalError, GenerationError or ProcessError. A str or bytes request is sent as it is;
+    anything else is written as JSON (NaN and infinities raise ValueError). The other arguments
+    are those of availability()."""
+    return _answer_of(*_run("chat", _encode(request), executable, timeout, env))
+
+
+async def availability_async(
+    *,
+    executable: Optional[StrPath] = None,
+    timeout: Optional[float] = DEFAULT_AVAILABILITY_TIMEOUT,
+    env: Optional[Mapping[str, str]] = None,
+) -> Availability:
+    """availability() for asyncio: the event loop runs on while the program does. Cancelling the
+    task kills the process and waits for it before the cancellation goes on."""
+    return _availability_of(*await _run_async("availability", b"", executable, timeout, env))
+
+
+async def chat_async(
+    request: Union[Mapping[str, Any], str, bytes],
+    *,
+    executable: Optional[StrPath] = None,
+    timeout: Optional[float] = DEFAULT_CHAT_TIMEOUT,
+    env: Optional[Mapping[str, str]] = None,
+) -> ChatAnswer:
+    """chat() for asyncio: the event loop runs on while the program does. Cancelling the task
+    kills the process and waits for it before the cancellation goes on."""
+    return _answer_of(*await _run_async("chat", _encode(request), executable, timeout, env))
