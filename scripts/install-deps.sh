@@ -7,9 +7,11 @@ packages=(cmake ninja-build g++ libboost-json1.81-dev libutf8proc-dev)
 if [[ "${1:-build}" == test || "${1:-build}" == sanitizers ]]; then
   packages+=(libgtest-dev unicode-data)
 fi
-# The schema checks validate with Debian's jsonschema (draft 2020-12), under the system's Python.
+# The schema checks validate with Debian's jsonschema (draft 2020-12), under the system's Python;
+# the Python client's install test makes a virtual environment, which Debian's Python does with
+# python3-venv.
 if [[ "${1:-build}" == test ]]; then
-  packages+=(python3-jsonschema)
+  packages+=(python3-jsonschema python3-venv)
 fi
 # Sanitizer builds and fuzzers: clang with its sanitizer and libFuzzer runtimes, and
 # llvm-symbolizer for readable reports.
@@ -23,9 +25,11 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-# The client tests need Node.js and Python 3: any installation will do.
+# The client tests need Node.js with npm (to pack and install the Node package) and Python 3: any
+# installation will do.
 if [[ "${1:-build}" == test ]]; then
   command -v node >/dev/null || missing+=(nodejs)
+  command -v npm >/dev/null || missing+=(npm)
   command -v python3 >/dev/null || missing+=(python3)
 fi
 [[ ${#missing[@]} -eq 0 ]] && exit 0
