@@ -11,9 +11,10 @@ import json
 import os
 import subprocess
 from dataclasses import dataclass
-from typing import Any, Mapping, Optional, Tuple, Union
+from typing import Any, Dict, Mapping, Optional, Tuple, Union
 
 StrPath = Union[str, "os.PathLike[str]"]
+_Reply = Dict[str, Any]
 
 __all__ = [
     "Availability",
@@ -129,7 +130,7 @@ def _start_failure(error: OSError, path: str, where: str, command: str) -> Proce
     return ProcessError("spawn-failed", f"{path} {command}: could not start ({error})")
 
 
-def _reply(what: str, status: int, output: bytes) -> Tuple[int, dict, bytes]:
+def _reply(what: str, status: int, output: bytes) -> Tuple[int, _Reply, bytes]:
     """The exit status, the reply object and the output of a run that ended by itself; raises
     ProcessError when that is not a reply."""
     if status not in (0, 1):
@@ -149,7 +150,7 @@ def _run(
     executable: Optional[StrPath],
     timeout: Optional[float],
     env: Optional[Mapping[str, str]],
-) -> Tuple[int, dict, bytes]:
+) -> Tuple[int, _Reply, bytes]:
     path, where = _locate(executable, env)
     timeout = _time_limit(timeout)
     what = f"{path} {command}"
@@ -179,7 +180,7 @@ async def _run_async(
     executable: Optional[StrPath],
     timeout: Optional[float],
     env: Optional[Mapping[str, str]],
-) -> Tuple[int, dict, bytes]:
+) -> Tuple[int, _Reply, bytes]:
     path, where = _locate(executable, env)
     timeout = _time_limit(timeout)
     what = f"{path} {command}"
@@ -217,7 +218,7 @@ async def _kill(process: "asyncio.subprocess.Process") -> None:
     await process.wait()
 
 
-def _parse_reply_line(output: bytes) -> Optional[dict]:
+def _parse_reply_line(output: bytes) -> Optional[_Reply]:
     """The reply object if `output` is exactly one line of UTF-8 JSON holding an object."""
     if not output.endswith(b"\n") or output.count(b"\n") != 1:
         return None
@@ -228,7 +229,7 @@ def _parse_reply_line(output: bytes) -> Optional[dict]:
     return value if isinstance(value, dict) else None
 
 
-def _error_of(status: int, reply: dict, generates: bool) -> Optional[CorvaneError]:
+def _error_of(status: int, reply: _Reply, generates: bool) -> Optional[CorvaneError]:
     message = reply.get("error")
     if not isinstance(message, str):
         return None
@@ -250,7 +251,7 @@ def _encode(request: Union[Mapping[str, Any], str, bytes]) -> bytes:
     return json.dumps(request, ensure_ascii=False, allow_nan=False).encode("utf-8")
 
 
-def _availability_of(status: int, reply: dict, output: bytes) -> Availability:
+def _availability_of(status: int, reply: _Reply, output: bytes) -> Availability:
     available, reason = reply.get("available"), reply.get("reason")
     if status == 0 and available is True:
         return Availability(True)
@@ -259,7 +260,7 @@ def _availability_of(status: int, reply: dict, output: bytes) -> Availability:
     raise _error_of(status, reply, False) or _malformed("availability", status, output)
 
 
-def _answer_of(status: int, reply: dict, output: bytes) -> ChatAnswer:
+def _answer_of(status: int, reply: _Reply, output: bytes) -> ChatAnswer:
     content, finish_reason = reply.get("content"), reply.get("finishReason")
     if status == 0 and isinstance(content, str) and isinstance(finish_reason, str):
         return ChatAnswer(content, finish_reason)
