@@ -17,6 +17,9 @@
 // The runtime library is built a second time with CORVANE_SIM_LATER_SYSTEM, which adds an
 // unavailable reason the bridge was not compiled with, as a later system would.
 
+// For LocalizedError, which the SDK's GenerationError adopts. Foundation on Linux is not built with
+// library evolution, so swiftc warns that this module's binary compatibility cannot be guaranteed:
+// true, and of no concern for a module linked into one executable with the bridge.
 import Foundation
 internal import CorvaneSimModel
 
