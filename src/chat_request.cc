@@ -5,17 +5,13 @@
 // The parser validates the whole text (strict JSON, UTF-8, surrogate pairs). Field problems are
 // recorded as they are met and only reported after the text proved valid, in field order: the
 // answer must not depend on where in the document a member stands.
-//
-// A valid request is usually taken by the quick decoder (chat_request_typical.cc) before this one
-// runs; this one reads whatever that one does not take, and gives every failure.
 #include "chat_request.h"
 
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/src.hpp>
+#include <cctype>
 #include <cmath>
 #include <string>
-
-#include "chat_request_paths.h"
 
 namespace corvane {
 namespace {
@@ -63,6 +59,18 @@ struct Field {
     failure.clear();
   }
 };
+
+// The request's own keys, compared exactly as written (after unescaping); every other key names a
+// member the request ignores.
+enum class TopKey { messages, temperature, maxTokens, instructions, other };
+
+TopKey topKeyOf(std::string_view key) {
+  if (key == "messages") return TopKey::messages;
+  if (key == "temperature") return TopKey::temperature;
+  if (key == "maxTokens") return TopKey::maxTokens;
+  if (key == "instructions") return TopKey::instructions;
+  return TopKey::other;
+}
 
 enum class MessageKey { role, content, other };
 
@@ -460,7 +468,8 @@ bool followsLeadingSurrogateEscape(std::string_view text, std::size_t offset) {
   const std::string_view escape = text.substr(offset - 6, 6);
   return escape[0] == '\\' && escape[1] == 'u' && (escape[2] == 'd' || escape[2] == 'D') &&
          std::string_view("89abAB").find(escape[3]) != std::string_view::npos &&
-         isHexDigit(escape[4]) && isHexDigit(escape[5]);
+         std::isxdigit(static_cast<unsigned char>(escape[4])) &&
+         std::isxdigit(static_cast<unsigned char>(escape[5]));
 }
 
 // What is wrong at `offset`, in words more useful than the parser's "syntax error".
@@ -497,7 +506,7 @@ std::string describeParseError(const json::error_code& error, std::string_view t
 
 }  // namespace
 
-std::variant<ChatRequest, DecodeFailure> decodeAnyChatRequest(std::string_view bytes) {
+std::variant<ChatRequest, DecodeFailure> decodeChatRequest(std::string_view bytes) {
   json::parse_options options;
   options.max_depth = maxNestingDepth;
   json::basic_parser<RequestHandler> parser(options);
@@ -506,12 +515,6 @@ std::variant<ChatRequest, DecodeFailure> decodeAnyChatRequest(std::string_view b
   if (!error && used < bytes.size()) error = json::error::extra_data;
   if (error) return DecodeFailure{describeParseError(error, bytes, used)};
   return parser.handler().result();
-}
-
-// A valid request is read by the quick decoder; anything it does not take, by the complete one.
-std::variant<ChatRequest, DecodeFailure> decodeChatRequest(std::string_view bytes) {
-  if (auto request = decodeTypicalChatRequest(bytes)) return std::move(*request);
-  return decodeAnyChatRequest(bytes);
 }
 
 }  // namespace corvane
