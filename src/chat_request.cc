@@ -10,8 +10,12 @@
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/src.hpp>
 #include <cctype>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
+#include <optional>
 #include <string>
+#include <system_error>
 
 namespace corvane {
 namespace {
@@ -47,6 +51,21 @@ std::string_view describe(ValueKind kind) {
 std::string echoNumber(std::string_view text) {
   if (text.size() <= maxEchoedNumber) return std::string(text);
   return std::string(text.substr(0, maxEchoedNumber)) + "\xE2\x80\xA6";
+}
+
+// The double nearest to the value of a JSON number's text (ties to even), or nothing when that is
+// infinite. std::from_chars rounds exactly, but gives no value at all for a text out of a double's
+// range, whether it overflows or underflows. There std::strtod, exact as well in the C libraries
+// this runs on, gives the rounded value: an infinity, a subnormal, or a zero of the text's sign.
+// The program never leaves the "C" locale, so strtod reads the text as JSON writes it.
+std::optional<double> finiteDoubleOf(const std::string& text) {
+  double value = 0;
+  if (std::from_chars(text.data(), text.data() + text.size(), value).ec ==
+      std::errc::result_out_of_range) {
+    value = std::strtod(text.c_str(), nullptr);
+  }
+  if (!std::isfinite(value)) return std::nullopt;
+  return value;
 }
 
 // A field's outcome so far. A repeated key starts it afresh: the last occurrence counts.
@@ -195,26 +214,24 @@ class RequestHandler {
   }
 
   bool on_number_part(json::string_view part, json::error_code&) {
-    numberText_.append(part.data(), part.size());
+    if (numberIsRead()) numberText_.append(part.data(), part.size());
     return true;
   }
 
   bool on_int64(std::int64_t value, json::string_view rest, json::error_code&) {
-    number(
-        rest, [&] { return static_cast<double>(value); }, value, true);
+    number(rest, value);
     return true;
   }
 
-  bool on_uint64(std::uint64_t value, json::string_view rest, json::error_code&) {
-    // Only integers past the signed 64-bit range arrive here.
-    number(
-        rest, [&] { return static_cast<double>(value); }, 0, false);
+  // Integers past the signed 64-bit range, and every number with a fraction or an exponent. The
+  // parser's own value is not used: temperature is converted from the text.
+  bool on_uint64(std::uint64_t, json::string_view rest, json::error_code&) {
+    number(rest, std::nullopt);
     return true;
   }
 
-  bool on_double(double value, json::string_view rest, json::error_code&) {
-    number(
-        rest, [&] { return value; }, 0, false);
+  bool on_double(double, json::string_view rest, json::error_code&) {
+    number(rest, std::nullopt);
     return true;
   }
 
@@ -386,35 +403,37 @@ class RequestHandler {
     ++messageIndex_;
   }
 
-  // A number in the current position. `asDouble` gives its value for temperature; `integer` and
-  // `isInt64` its value for maxTokens when it is a signed 64-bit integer.
-  template <typename AsDouble>
-  void number(json::string_view rest, AsDouble asDouble, std::int64_t integer, bool isInt64) {
+  // Whether a number in the current position is a field's value, whose text is then collected.
+  bool numberIsRead() const {
+    return innermost() == Container::topObject &&
+           (topKey_ == TopKey::temperature || topKey_ == TopKey::maxTokens);
+  }
+
+  // A number in the current position; `int64` is its value when it is a signed 64-bit integer.
+  void number(json::string_view rest, std::optional<std::int64_t> int64) {
+    if (!numberIsRead()) {
+      scalarOrContainer(ValueKind::number);
+      return;
+    }
     numberText_.append(rest.data(), rest.size());
-    if (depth_ > 0 && innermost() == Container::topObject &&
-        (topKey_ == TopKey::temperature || topKey_ == TopKey::maxTokens)) {
-      if (topKey_ == TopKey::temperature) {
-        temperature_.reset();
-        const double value = asDouble();
-        if (std::isfinite(value)) {
-          temperature_.value = value;
-        } else {
-          temperature_.failure =
-              "temperature: " + echoNumber(numberText_) + " is out of the range of a double";
-        }
+    if (topKey_ == TopKey::temperature) {
+      temperature_.reset();
+      if (const auto value = finiteDoubleOf(numberText_)) {
+        temperature_.value = *value;
       } else {
-        maxTokens_.reset();
-        if (isInt64) {
-          maxTokens_.value = integer;
-        } else if (numberText_.find_first_of(".eE") != std::string::npos) {
-          maxTokens_.failure = "maxTokens: expected an integer, found " + echoNumber(numberText_);
-        } else {
-          maxTokens_.failure =
-              "maxTokens: " + echoNumber(numberText_) + " is outside the signed 64-bit range";
-        }
+        temperature_.failure =
+            "temperature: " + echoNumber(numberText_) + " is out of the range of a double";
       }
     } else {
-      scalarOrContainer(ValueKind::number);
+      maxTokens_.reset();
+      if (int64) {
+        maxTokens_.value = *int64;
+      } else if (numberText_.find_first_of(".eE") != std::string::npos) {
+        maxTokens_.failure = "maxTokens: expected an integer, found " + echoNumber(numberText_);
+      } else {
+        maxTokens_.failure =
+            "maxTokens: " + echoNumber(numberText_) + " is outside the signed 64-bit range";
+      }
     }
     numberText_.clear();
   }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
+
 namespace corvane {
 namespace {
 
@@ -64,6 +67,35 @@ TEST(ChatRequest, SmallestRequestAndOptionalFields) {
   EXPECT_EQ(decoded(withFields(R"("temperature":1)")).temperature, 1.0);
   EXPECT_EQ(decoded(withFields(R"("temperature":-0.5e1)")).temperature, -5.0);
   EXPECT_EQ(decoded(withFields(R"("temperature":1e-400)")).temperature, 0.0);
+}
+
+TEST(ChatRequest, TemperatureIsTheNearestDoubleToItsText) {
+  // Compared bit for bit, so that the sign of a zero counts.
+  const std::pair<std::string, double> accepted[] = {
+      {"0e400", 0.0},
+      {"-0e-400", -0.0},
+      {"1e-400", 0.0},
+      {"-1e-400", -0.0},
+      {"4.9e-324", 0x0.0000000000001p-1022},
+      {"2.2250738585072011e-308", 0x0.fffffffffffffp-1022},
+      {"1.7976931348623157e308", 0x1.fffffffffffffp+1023},
+      {"1.7976931348623158e308", 0x1.fffffffffffffp+1023},
+      {"0.1", 0x1.999999999999ap-4},
+      {"1e22", 0x1.0f0cf064dd592p+73},
+      {"9007199254740993", 0x1p+53},
+      {"-0.23964976333081722", -0x1.eacd7ecp-3},
+      {"1234567890123456789012345678901234567890", 0x1.d064903ae06ep+129},
+  };
+  for (const auto& [text, value] : accepted) {
+    const auto temperature = decoded(withFields(R"("temperature":)" + text)).temperature;
+    ASSERT_TRUE(temperature.has_value()) << text;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(*temperature), std::bit_cast<std::uint64_t>(value))
+        << text;
+  }
+  for (const std::string text : {"1.7976931348623159e308", "1e309"}) {
+    EXPECT_EQ(failureOf(withFields(R"("temperature":)" + text)),
+              "temperature: " + text + " is out of the range of a double");
+  }
 }
 
 TEST(ChatRequest, MaxTokensIsASigned64BitInteger) {

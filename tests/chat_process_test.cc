@@ -131,20 +131,32 @@ TEST_P(ChatProcess, TokenLimitIsClamped) {
   }
 }
 
-TEST_P(ChatProcess, TemperatureIsPassedUnchanged) {
+TEST_P(ChatProcess, TemperatureReachesTheModelAsTheNearestDouble) {
+  // The temperature member, and the shortest text of the double nearest to its number.
   const std::pair<std::string, std::string> cases[] = {
       {"", "0.35"},
-      {R"(,"temperature":null)", "0.35"},
-      {R"(,"temperature":0)", "0"},
-      {R"(,"temperature":1.7)", "1.7"},
-      {R"(,"temperature":2)", "2"},
-      {R"(,"temperature":-1e-7)", "-1e-07"},
+      {"null", "0.35"},
+      {"0", "0"},
+      {"1.7", "1.7"},
+      {"-1e-7", "-1e-07"},
+      {"0e400", "0"},
+      {"-0e-400", "-0"},
+      {"1e-400", "0"},
+      {"4.9e-324", "5e-324"},
+      {"2.2250738585072011e-308", "2.225073858507201e-308"},
+      {"1.7976931348623158e308", "1.7976931348623157e+308"},
+      {"0.1", "0.1"},
+      {"1e22", "1e+22"},
+      {"9007199254740993", "9007199254740992"},
+      {"-0.23964976333081722", "-0.23964976333081722"},
+      {"1234567890123456789012345678901234567890", "1.2345678901234568e+39"},
   };
-  for (const auto& [field, written] : cases) {
+  for (const auto& [number, written] : cases) {
+    const std::string field = number.empty() ? "" : R"(,"temperature":)" + number;
     const auto trace =
         tracedChat(GetParam(), R"({"messages":[{"role":"user","content":"Hello"}])" + field + "}");
-    ASSERT_EQ(trace.size(), 4u) << field;
-    EXPECT_EQ(trace[3], respondLine(helloPrompt, written, 256)) << field;
+    ASSERT_EQ(trace.size(), 4u) << number;
+    EXPECT_EQ(trace[3], respondLine(helloPrompt, written, 256)) << number;
   }
 }
 
