@@ -1,0 +1,187 @@
+// Every executable as a calling application sees it: one run per row of
+// tests/data/process_cases.json and executable. A row gives the arguments, environment, standard
+// input and the kinds of standard streams, and expects the exit status, the reply line and the
+// stand-in's trace. Every run must end by itself (not by a signal) and say nothing on standard
+// error.
+//
+// Texts in a row are strings, or lists of parts so that large and non-UTF-8 inputs stay short: a
+// part is a string, {"hex": "ff80"} for raw bytes, or [part, count] for a part repeated.
+#include <gtest/gtest.h>
+
+#include <boost/json.hpp>
+#include <chrono>
+#include <cstdio>
+
+#include "support/process.h"
+
+namespace corvane::testing {
+namespace {
+
+namespace json = boost::json;
+
+// The run under AddressSanitizer or ThreadSanitizer, which reserve terabytes of address space for
+// their shadow memory, so that a limit on it cannot be tried.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool underSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool underSanitizer = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool underSanitizer = false;
+#endif
+
+std::string textOf(const json::value& value) {
+  if (const auto* text = value.if_string()) return std::string(*text);
+  if (const auto* object = value.if_object()) {
+    std::string bytes;
+    const json::string& hex = object->at("hex").as_string();
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+      bytes.push_back(static_cast<char>(std::stoi(std::string(hex.subview(i, 2)), nullptr, 16)));
+    }
+    return bytes;
+  }
+  const json::array& parts = value.as_array();
+  if (parts.size() == 2 && parts[1].is_int64()) {
+    const std::string part = textOf(parts[0]);
+    std::string text;
+    text.reserve(part.size() * static_cast<std::size_t>(parts[1].as_int64()));
+    for (std::int64_t i = 0; i < parts[1].as_int64(); ++i) text += part;
+    return text;
+  }
+  std::string text;
+  for (const json::value& part : parts) text += textOf(part);
+  return text;
+}
+
+struct Case {
+  std::string bin;
+  const json::object* row;
+};
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.bin; }
+
+const json::array& rows() {
+  static const json::array table =
+      json::parse(readFile(CORVANE_SOURCE_DIR "/tests/data/process_cases.json")).as_array();
+  return table;
+}
+
+// Rows run on the stand-ins (corvane-sim, and corvane-apple-sim, the macOS adapter and Swift bridge
+// on a stand-in framework, where it is built) unless they name "production", "sim" or "all".
+std::vector<Case> cases() {
+  std::vector<Case> all;
+  for (const json::value& value : rows()) {
+    const json::object& row = value.as_object();
+    const json::value* bins = row.if_contains("bins");
+    const std::string_view which = bins ? std::string_view(bins->as_string()) : "standIns";
+    if (which == "production" || which == "all") all.push_back({CORVANE_BIN, &row});
+    if (which != "production") all.push_back({CORVANE_SIM_BIN, &row});
+#ifdef CORVANE_APPLE_SIM_BIN
+    if (which == "standIns" || which == "all") all.push_back({CORVANE_APPLE_SIM_BIN, &row});
+#endif
+  }
+  return all;
+}
+
+std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+  std::string name;
+  bool upper = true;
+  for (const char c : std::string_view(info.param.row->at("name").as_string())) {
+    if (std::isalnum(static_cast<unsigned char>(c)) == 0) {
+      upper = true;
+    } else {
+      name += upper ? static_cast<char>(std::toupper(c)) : c;
+      upper = false;
+    }
+  }
+  const std::string& bin = info.param.bin;
+  if (bin.ends_with("corvane-apple-sim")) return name + "_AppleSim";
+  return name + (bin.ends_with("corvane-sim") ? "_Sim" : "_Production");
+}
+
+template <typename Kind>
+Kind kindOf(const json::value& name,
+            std::initializer_list<std::pair<std::string_view, Kind>> kinds) {
+  for (const auto& [text, kind] : kinds) {
+    if (name.as_string() == text) return kind;
+  }
+  ADD_FAILURE() << "unknown stream kind " << name;
+  return kinds.begin()->second;
+}
+
+class Process : public ::testing::TestWithParam<Case> {};
+
+TEST_P(Process, Run) {
+  const json::object& row = *GetParam().row;
+  ProcessOptions options;
+  options.args = {"chat"};
+  if (const auto* args = row.if_contains("args")) {
+    options.args.clear();
+    for (const json::value& arg : args->as_array()) options.args.push_back(textOf(arg));
+  }
+  if (const auto* env = row.if_contains("env")) {
+    for (const auto& [name, value] : env->as_object()) {
+      options.env.emplace_back(std::string(name), textOf(value));
+    }
+  }
+  if (const auto* in = row.if_contains("stdin")) options.stdinData = textOf(*in);
+  if (const auto* kind = row.if_contains("stdinKind")) {
+    options.stdinKind =
+        kindOf<StdinKind>(*kind, {{"closed", StdinKind::closed},
+                                  {"directory", StdinKind::directory},
+                                  {"lateNonBlockingPipe", StdinKind::lateNonBlockingPipe}});
+  }
+  if (const auto* limit = row.if_contains("addressSpaceLimitMiB")) {
+    if (underSanitizer) GTEST_SKIP() << "address-space limits do not work under sanitizers";
+    options.addressSpaceLimit = static_cast<std::size_t>(limit->as_int64()) << 20;
+  }
+  const std::string trace = temporaryPath("trace");
+  const bool traced = row.contains("trace") || row.contains("traceHas");
+  if (traced) options.env.emplace_back("CORVANE_SIM_TRACE", trace);
+
+  json::array collected{"collected"};
+  const json::array& stdoutKinds =
+      row.contains("stdoutKinds") ? row.at("stdoutKinds").as_array() : collected;
+  for (const json::value& kind : stdoutKinds) {
+    SCOPED_TRACE(json::serialize(kind));
+    options.stdoutKind =
+        kindOf<StdoutKind>(kind, {{"collected", StdoutKind::collected},
+                                  {"closed", StdoutKind::closed},
+                                  {"brokenPipe", StdoutKind::brokenPipe},
+                                  {"full", StdoutKind::full},
+                                  {"lateNonBlockingPipe", StdoutKind::lateNonBlockingPipe}});
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult result = runProcess(GetParam().bin, options);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_TRUE(result.exited) << "ended by signal " << result.status;
+    EXPECT_EQ(result.status, row.at("status").as_int64());
+    EXPECT_EQ(result.err, "");
+    if (const auto* reply = row.if_contains("reply")) {
+      // Compared without printing: a mismatch of a hundred megabytes would flood the log.
+      const std::string expected = textOf(*reply) + "\n";
+      EXPECT_TRUE(result.out == expected) << "reply: " << result.out.substr(0, 500);
+    }
+    if (const auto* atLeast = row.if_contains("minMs")) {
+      EXPECT_GE(elapsed, std::chrono::milliseconds(atLeast->as_int64()));
+    }
+  }
+
+  if (!traced) return;
+  const std::vector<std::string> lines = splitLines(readFile(trace));
+  std::remove(trace.c_str());
+  if (const auto* exact = row.if_contains("trace")) {
+    std::vector<std::string> expected;
+    for (const json::value& line : exact->as_array()) expected.push_back(textOf(line));
+    EXPECT_EQ(lines, expected);
+  }
+  if (const auto* has = row.if_contains("traceHas")) {
+    for (const json::value& line : has->as_array()) {
+      EXPECT_TRUE(std::find(lines.begin(), lines.end(), textOf(line)) != lines.end())
+          << "not traced: " << textOf(line).substr(0, 500);
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, Process, ::testing::ValuesIn(cases()), caseName);
+
+}  // namespace
+}  // namespace corvane::testing
