@@ -36,8 +36,8 @@ void fuzz(std::string_view, FuzzedDataProvider& provider) {
     message.role =
         role < std::size(roles) ? roles[role] : toValidUtf8(provider.ConsumeRandomLengthString(12));
     if (provider.ConsumeIntegralInRange<int>(0, 5) != 0) message.content = makeText(provider);
-    answerable = answerable || (message.role != "system" &&
-                                !trimWhitespace(message.content.value_or("")).empty());
+    answerable = answerable || (message.role != "system" && message.content &&
+                                !trimWhitespace(*message.content).empty());
   }
   const PromptPair pair = buildPrompt(request), again = buildPrompt(request);
   FUZZ_CHECK(pair.instructions == again.instructions && pair.prompt == again.prompt);

@@ -47,8 +47,9 @@ void fuzz(std::string_view, FuzzedDataProvider& provider) {
     std::visit([&](const auto& v) { members[member.first] = v; }, member.second);
   // The same members in order (parse throws on anything else), as Boost.JSON writes them, \/ aside.
   const json::value parsed = json::parse(*line);
+  const std::string boostLine = json::serialize(members);
   std::string expected;
-  for (const char c : json::serialize(members)) expected += c == '/' ? "\\/" : std::string(1, c);
-  FUZZ_CHECK(json::serialize(parsed) == json::serialize(members));
+  for (const char c : boostLine) expected.append(c == '/' ? "\\/" : std::string_view(&c, 1));
+  FUZZ_CHECK(json::serialize(parsed) == boostLine);
   FUZZ_CHECK(*line == expected + '\n');
 }
