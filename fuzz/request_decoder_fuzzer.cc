@@ -1,247 +1,100 @@
-// The chat request decoder on arbitrary bytes, checked against a decoding of the document tree
-// Boost.JSON builds from the same bytes. The decoder must never crash; whenever it accepts, the
-// tree parser accepts too and the records hold exactly what the tree says; whenever it reports a
-// syntax problem, the tree parser refuses the bytes as well; and a request it refuses for a field
-// names the first failing field in field order. An accepted temperature is the value
-// std::from_chars reads from its text.
+// decodeChatRequest on arbitrary bytes, against the document tree Boost.JSON parses from them: a
+// syntax failure where it refuses them, else its records (temperature: std::from_chars of the text)
+// or its first failing field in field order.
 #include <boost/json.hpp>
-#include <boost/json/basic_parser_impl.hpp>
 #include <charconv>
 #include <cmath>
-#include <cstdint>
-#include <optional>
-#include <string>
-#include <string_view>
-#include <variant>
 
 #include "chat_request.h"
-#include "fuzz_check.h"
-
-namespace {
+#include "harness.h"
 
 namespace json = boost::json;
-using corvane::ChatMessage;
-using corvane::ChatRequest;
 
-// The decoder's nesting limit; the tree parser gets the same one so that both judge the same text.
-constexpr std::size_t maxDepth = 1024;
-
-// Either the request or the start of the decoder's description of its first failure.
-using Reference = std::variant<ChatRequest, std::string>;
-
-const json::value* lastMember(const json::object& object, std::string_view key) {
-  // The tree keeps the last of repeated keys, as the decoder does.
-  const auto found = object.find(key);
-  return found == object.end() ? nullptr : &found->value();
-}
-
-std::optional<std::string> messageFailure(const json::value& element, std::size_t index,
-                                          ChatMessage& message) {
-  const std::string at = "messages[" + std::to_string(index) + "]";
-  if (!element.is_object()) return at + ": expected an object";
-  const json::object& object = element.get_object();
-  const json::value* role = lastMember(object, "role");
-  if (role == nullptr) return at + ".role: missing";
-  if (!role->is_string()) return at + ".role: expected a string";
-  message.role = std::string(role->get_string());
-  if (const json::value* content = lastMember(object, "content")) {
-    if (content->is_string()) {
-      message.content = std::string(content->get_string());
-    } else if (!content->is_null()) {
-      return at + ".content: expected a string or null";
-    }
-  }
-  return std::nullopt;
-}
-
-// Collects the text of the last number given to the top-level "temperature" member, which the
-// document tree does not keep.
-class TemperatureText {
- public:
-  static constexpr std::size_t max_object_size = std::size_t(-1);
-  static constexpr std::size_t max_array_size = std::size_t(-1);
-  static constexpr std::size_t max_key_size = std::size_t(-1);
-  static constexpr std::size_t max_string_size = std::size_t(-1);
-
+// The text of the last number given to the top-level "temperature" member, which the tree does not
+// keep, from bytes the tree parser accepted: strings skipped whole, keys compared once unescaped.
+static std::string temperatureText(std::string_view bytes) {
   std::string text;
-
-  bool on_document_begin(json::error_code&) { return true; }
-  bool on_document_end(json::error_code&) { return true; }
-  bool on_object_begin(json::error_code&) {
-    ++depth_;
-    return true;
-  }
-  bool on_object_end(std::size_t, json::error_code&) {
-    --depth_;
-    return true;
-  }
-  bool on_array_begin(json::error_code&) {
-    ++depth_;
-    return true;
-  }
-  bool on_array_end(std::size_t, json::error_code&) {
-    --depth_;
-    return true;
-  }
-  bool on_key_part(json::string_view part, std::size_t, json::error_code&) {
-    key_.append(part.data(), part.size());
-    return true;
-  }
-  bool on_key(json::string_view part, std::size_t, json::error_code&) {
-    key_.append(part.data(), part.size());
-    inTemperature_ = depth_ == 1 && key_ == "temperature";
-    key_.clear();
-    return true;
-  }
-  bool on_string_part(json::string_view, std::size_t, json::error_code&) { return true; }
-  bool on_string(json::string_view, std::size_t, json::error_code&) { return true; }
-  bool on_number_part(json::string_view part, json::error_code&) { return number(part, false); }
-  bool on_int64(std::int64_t, json::string_view part, json::error_code&) {
-    return number(part, true);
-  }
-  bool on_uint64(std::uint64_t, json::string_view part, json::error_code&) {
-    return number(part, true);
-  }
-  bool on_double(double, json::string_view part, json::error_code&) { return number(part, true); }
-  bool on_bool(bool, json::error_code&) { return true; }
-  bool on_null(json::error_code&) { return true; }
-  bool on_comment_part(json::string_view, json::error_code&) { return true; }
-  bool on_comment(json::string_view, json::error_code&) { return true; }
-
- private:
-  bool number(json::string_view part, bool last) {
-    if (depth_ == 1 && inTemperature_) {
-      if (!inNumber_) text.clear();
-      text.append(part.data(), part.size());
-      inNumber_ = !last;
-    }
-    return true;
-  }
-
-  std::size_t depth_ = 0;
-  std::string key_;
-  bool inTemperature_ = false;
-  bool inNumber_ = false;
-};
-
-// The temperature a number member gives: the nearest double to its text, or nothing when that is
-// infinite. std::from_chars gives no value out of a double's range; which side the text lies on is
-// told by the tree's value (Boost.JSON's, inexact only in the last places): there a value of at
-// least 1 overflows, a smaller one is a zero of the text's sign.
-std::optional<double> expectedTemperature(std::string_view text, const json::value& number) {
-  double value = 0;
-  if (std::from_chars(text.data(), text.data() + text.size(), value).ec == std::errc()) {
-    return value;
-  }
-  if (std::abs(number.to_number<double>()) >= 1) return std::nullopt;
-  return text.starts_with('-') ? -0.0 : 0.0;
-}
-
-Reference referenceDecode(const json::value& document, std::string_view temperatureText) {
-  if (!document.is_object()) return std::string("expected a JSON object at the top level");
-  const json::object& top = document.get_object();
-  ChatRequest request;
-
-  const json::value* messages = lastMember(top, "messages");
-  if (messages == nullptr) return std::string("messages: missing");
-  if (!messages->is_array()) return std::string("messages: expected an array");
-  std::size_t index = 0;
-  for (const json::value& element : messages->get_array()) {
-    ChatMessage message;
-    if (auto failure = messageFailure(element, index++, message)) return *failure;
-    request.messages.push_back(std::move(message));
-  }
-
-  if (const json::value* temperature = lastMember(top, "temperature")) {
-    if (temperature->is_number()) {
-      const auto value = expectedTemperature(temperatureText, *temperature);
-      if (!value) return std::string("temperature: ");
-      request.temperature = *value;
-    } else if (!temperature->is_null()) {
-      return std::string("temperature: expected a number or null");
+  std::size_t depth = 0;
+  bool inTemperature = false;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const char c = bytes[i];
+    depth += (c == '{' || c == '[') - (c == '}' || c == ']');
+    if (c == '"') {
+      const std::size_t from = i;
+      while (bytes[++i] != '"') i += bytes[i] == '\\';
+      if (depth == 1)
+        inTemperature = json::parse(bytes.substr(from, i + 1 - from)) == "temperature";
+    } else if (depth == 1 && inTemperature && (c == '-' || (c >= '0' && c <= '9'))) {
+      text = bytes.substr(i, bytes.find_first_not_of("+-.0123456789Ee", i) - i);
+      i += text.size() - 1;
     }
   }
-  if (const json::value* maxTokens = lastMember(top, "maxTokens")) {
-    if (maxTokens->is_int64()) {
-      request.maxTokens = maxTokens->get_int64();
-    } else if (maxTokens->is_number()) {
-      return std::string("maxTokens: ");
-    } else if (!maxTokens->is_null()) {
-      return std::string("maxTokens: expected an integer or null");
-    }
-  }
-  if (const json::value* instructions = lastMember(top, "instructions")) {
-    if (instructions->is_string()) {
-      request.instructions = std::string(instructions->get_string());
-    } else if (!instructions->is_null()) {
-      return std::string("instructions: expected a string or null");
-    }
-  }
-  return request;
+  return text;
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
+constexpr std::string_view syntaxFailures[] = {"syntax error at ", "unexpected end of input at ",
+                                               "unexpected text after the JSON value at ",
+                                               "nesting deeper than "};
 
-bool isSyntaxDescription(std::string_view description) {
-  return startsWith(description, "syntax error at ") ||
-         startsWith(description, "unexpected end of input at ") ||
-         startsWith(description, "unexpected text after the JSON value at ") ||
-         startsWith(description, "nesting deeper than ");
-}
-
-bool sameMessages(const ChatRequest& a, const ChatRequest& b) {
-  if (a.messages.size() != b.messages.size()) return false;
-  for (std::size_t i = 0; i < a.messages.size(); ++i) {
-    if (a.messages[i].role != b.messages[i].role) return false;
-    if (a.messages[i].content != b.messages[i].content) return false;
-  }
-  return true;
-}
-
-bool sameTemperature(std::optional<double> a, std::optional<double> b) {
-  // Bitwise, so that -0 and 0 are told apart.
-  if (a.has_value() != b.has_value()) return false;
-  return !a || (std::signbit(*a) == std::signbit(*b) && *a == *b);
-}
-
-bool sameRequest(const ChatRequest& a, const ChatRequest& b) {
-  return sameMessages(a, b) && sameTemperature(a.temperature, b.temperature) &&
-         a.maxTokens == b.maxTokens && a.instructions == b.instructions;
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  const auto decoded = corvane::decodeChatRequest(bytes);
-
-  json::parse_options options;
-  options.max_depth = maxDepth;
+void fuzz(std::string_view bytes, FuzzedDataProvider&) {
+  const auto decoded = decodeChatRequest(bytes);
+  const auto* failure = std::get_if<DecodeFailure>(&decoded);
+  const auto failsWith = [&](std::string_view start) {
+    return failure != nullptr && failure->description.starts_with(start);
+  };
+  const auto refuse = [&](std::string_view start) { FUZZ_CHECK(failsWith(start)); };
+  const json::parse_options options{.max_depth = 1024};  // the decoder's, to judge the same text
   json::error_code error;
-  const json::value document = json::parse(bytes, error, {}, options);
-
-  if (error) {
-    // The tree parser refused the text: so must the decoder, for its syntax.
-    const auto* failure = std::get_if<corvane::DecodeFailure>(&decoded);
-    FUZZ_CHECK(failure != nullptr);
-    FUZZ_CHECK(isSyntaxDescription(failure->description));
-    return 0;
+  const json::value top = json::parse(bytes, error, {}, options);
+  if (error) return FUZZ_CHECK(std::ranges::any_of(syntaxFailures, failsWith));
+  // The tree's request or first failure; it keeps the last of repeated keys, like the decoder.
+  const auto given = [](const json::value& object, std::string_view key) {
+    const json::value* value = object.get_object().if_contains(key);
+    return value != nullptr && !value->is_null() ? value : nullptr;
+  };
+  if (!top.is_object()) return refuse("expected a JSON object at the top level");
+  const json::value* messages = top.get_object().if_contains("messages");
+  if (messages == nullptr) return refuse("messages: missing");
+  if (!messages->is_array()) return refuse("messages: expected an array");
+  ChatRequest want;
+  for (const json::value& element : messages->get_array()) {
+    const std::string at = "messages[" + std::to_string(want.messages.size()) + "]";
+    if (!element.is_object()) return refuse(at + ": expected an object");
+    const json::value* role = element.get_object().if_contains("role");
+    if (role == nullptr) return refuse(at + ".role: missing");
+    if (!role->is_string()) return refuse(at + ".role: expected a string");
+    const json::value* content = given(element, "content");
+    if (content && !content->is_string()) return refuse(at + ".content: expected a string or null");
+    want.messages.push_back({std::string(role->get_string()), {}});
+    if (content != nullptr) want.messages.back().content = content->get_string();
   }
-
-  json::basic_parser<TemperatureText> temperatureParser(options);
-  temperatureParser.write_some(false, bytes.data(), bytes.size(), error);
-  FUZZ_CHECK(!error);
-  const Reference expected = referenceDecode(document, temperatureParser.handler().text);
-  if (const auto* request = std::get_if<ChatRequest>(&expected)) {
-    const auto* got = std::get_if<ChatRequest>(&decoded);
-    FUZZ_CHECK(got != nullptr);
-    FUZZ_CHECK(sameRequest(*got, *request));
-  } else {
-    const auto* failure = std::get_if<corvane::DecodeFailure>(&decoded);
-    FUZZ_CHECK(failure != nullptr);
-    FUZZ_CHECK(startsWith(failure->description, std::get<std::string>(expected)));
+  if (const json::value* temperature = given(top, "temperature")) {
+    if (!temperature->is_number()) return refuse("temperature: expected a number or null");
+    // From_chars gives no value out of a double's range; which side the text is on is told by the
+    // tree's value (inexact only in the last places): at least 1 overflows, less is a signed zero.
+    const std::string text = temperatureText(bytes);
+    double& value = want.temperature.emplace();
+    if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) {
+      if (std::abs(temperature->to_number<double>()) >= 1) return refuse("temperature: ");
+      value = text.starts_with('-') ? -0.0 : 0.0;
+    }
   }
-  return 0;
+  if (const json::value* maxTokens = given(top, "maxTokens")) {
+    if (!maxTokens->is_number()) return refuse("maxTokens: expected an integer or null");
+    if (!maxTokens->is_int64()) return refuse("maxTokens: ");
+    want.maxTokens = maxTokens->get_int64();
+  }
+  if (const json::value* instructions = given(top, "instructions")) {
+    if (!instructions->is_string()) return refuse("instructions: expected a string or null");
+    want.instructions = instructions->get_string();
+  }
+  // What a request holds, with the temperature's sign so that -0 and 0 are told apart.
+  const auto fields = [](const ChatRequest& request) {
+    std::vector<std::pair<std::string, std::optional<std::string>>> messages;
+    for (const auto& m : request.messages) messages.emplace_back(m.role, m.content);
+    return std::tuple(messages, request.temperature, std::signbit(request.temperature.value_or(0)),
+                      request.maxTokens, request.instructions);
+  };
+  const auto* got = std::get_if<ChatRequest>(&decoded);
+  FUZZ_CHECK(got != nullptr && fields(*got) == fields(want));
 }
