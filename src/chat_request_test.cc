@@ -37,39 +37,32 @@ std::string describe(std::string_view json) {
   return out.str();
 }
 
+// <XX> in a case stands for the byte of hexadecimal value XX.
+std::string bytes(std::string text) {
+  for (auto at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
+    text.replace(at, 4, 1, static_cast<char>(std::stoi(text.substr(at + 1, 2), nullptr, 16)));
+  }
+  return text;
+}
+
 TEST(ChatRequest, Decoding) {
   std::ifstream file(dataDir / "requests.txt");
   int checked = 0;
   for (std::string line; std::getline(file, line);) {
     const auto arrow = line.find(" => ");
     if (line.starts_with('#') || arrow == std::string::npos) continue;
-    EXPECT_EQ(describe(line.substr(0, arrow)), line.substr(arrow + 4)) << line;
+    EXPECT_EQ(describe(bytes(line.substr(0, arrow))), bytes(line.substr(arrow + 4))) << line;
     ++checked;
   }
-  EXPECT_GT(checked, 70);
-  // Requests that a line of text cannot carry.
+  EXPECT_GT(checked, 75);
   const auto nested = [](std::size_t depth) {
     return R"({"messages":[],"x":)" + std::string(depth, '[') + std::string(depth, ']') + "}";
   };
-  const std::pair<std::string, std::string> cases[] = {
-      {"", "unexpected end of input at line 1, column 1"},
-      {" \n", "unexpected end of input at line 2, column 1"},
-      {"{\n  \"messages\": [],\n  \"\xC3\xA9\": x}",
-       "syntax error at line 3, column 8: unexpected character 'x'"},
-      {"\xEF\xBB\xBF{\"messages\":[]}",
-       "syntax error at line 1, column 1: byte-order mark before the JSON text"},
-      {"{\"messages\":[],\"x\":\"\xC3\x28\"}",
-       "syntax error at line 1, column 21: invalid UTF-8 or unexpected character"},
-      {"{\"messages\":[],\"x\":\"a\nb\"}",
-       "syntax error at line 1, column 22: unexpected control character U+000A"},
-      {nested(1024), "nesting deeper than 1024 levels at line 1, column 1043"},
-      {std::string(1000000, '['), "nesting deeper than 1024 levels at line 1, column 1025"}};
-  for (const auto& [json, failure] : cases) {
-    EXPECT_EQ(describe(json), "error: " + failure) << json.substr(0, 80);
-  }
   EXPECT_EQ(describe(nested(1000)), "[]");
-  EXPECT_EQ(describe(R"({"messages":[{"role":"u","content":"a\u0000b"}]})"),
-            std::string("[\"u\" \"a\0b\"]", 11));
+  EXPECT_EQ(describe(nested(1024)),
+            "error: nesting deeper than 1024 levels at line 1, column 1043");
+  EXPECT_EQ(describe(std::string(1000000, '[')),
+            "error: nesting deeper than 1024 levels at line 1, column 1025");
 }
 
 // JSONTestSuite's parsing cases, each as the value of a member the request does not know: the
@@ -82,9 +75,8 @@ TEST(ChatRequest, JsonTestSuite) {
     value << std::ifstream(entry.path(), std::ios::binary).rdbuf();
     const char kind = entry.path().filename().string()[0];
     const auto decoded = decodeChatRequest("{\"messages\":[],\"x\":" + value.str() + "}");
-    if (kind != 'i') {
-      EXPECT_EQ(std::holds_alternative<ChatRequest>(decoded), kind == 'y') << entry.path();
-    }
+    EXPECT_TRUE(kind == 'i' || std::holds_alternative<ChatRequest>(decoded) == (kind == 'y'))
+        << entry.path();
     ++checked;
   }
   EXPECT_EQ(checked, 318);

@@ -1,5 +1,5 @@
-// The commands on a scripted platform: the availability gate, chat's checks and generation, and the
-// reply line.
+// The chat command on a scripted platform: its checks, the availability gate, the generation and
+// the reply line.
 #include "chat.h"
 
 #include <gtest/gtest.h>
@@ -51,15 +51,8 @@ struct FakePlatform final : Platform {
 
 std::string error(std::string_view text) { return "{\"error\":\"" + std::string(text) + "\"}\n"; }
 
-// What availability logs, up to its reply line.
-std::string availability(const Script& script) {
-  FakePlatform platform(script);
-  runAvailability(platform);
-  return platform.log.str();
-}
-
 // What chat logs for `input`, up to its reply line.
-std::string chat(const Script& script, std::string_view input) {
+std::string run(const Script& script, std::string_view input) {
   FakePlatform platform(script);
   const auto prepared = prepareGeneration(platform, input);
   const auto* job = std::get_if<GenerationJob>(&prepared);
@@ -68,22 +61,6 @@ std::string chat(const Script& script, std::string_view input) {
 }
 
 const std::string asked = "os 26.0.0; availability; ";
-
-// Each reason's words, and the model untouched below macOS 26.
-TEST(Availability, Gate) {
-  using enum ModelAvailability;
-  EXPECT_EQ(availability({}), asked + "{\"available\":true}\n");
-  EXPECT_EQ(availability({.osSupported = false}), "os 26.0.0; {\"available\":false,\"reason\":\"" +
-                                                      std::string(osTooOldMessage) + "\"}\n");
-  const std::pair<ModelAvailability, std::string_view> reasons[] = {
-      {deviceNotEligible, deviceNotEligibleMessage},
-      {appleIntelligenceNotEnabled, appleIntelligenceNotEnabledMessage},
-      {modelNotReady, modelNotReadyMessage},
-      {unavailableOtherReason, modelUnavailableMessage}};
-  for (const auto& [state, reason] : reasons) {
-    EXPECT_EQ(chat({.availability = state}, "{\"messages\":[]}"), asked + error(reason));
-  }
-}
 
 TEST(Chat, TokenLimitDefaultsAndClamps) {
   const std::pair<std::optional<std::int64_t>, std::int64_t> cases[] = {
@@ -94,40 +71,36 @@ TEST(Chat, TokenLimitDefaultsAndClamps) {
 
 TEST(Chat, Runs) {
   // Refusals in order: empty input and undecodable requests before the platform is asked
-  // anything, then the gate, then a request without user content.
-  EXPECT_EQ(chat({.osSupported = false}, ""), error("empty chat request on stdin"));
-  EXPECT_EQ(chat({.osSupported = false}, "{"),
+  // anything, then the gate (which leaves the model alone below macOS 26), then a request without
+  // user content.
+  EXPECT_EQ(run({.osSupported = false}, ""), error("empty chat request on stdin"));
+  EXPECT_EQ(run({.osSupported = false}, "{"),
             error("invalid chat request JSON: unexpected end of input at line 1, column 2"));
-  EXPECT_EQ(chat({.osSupported = false}, R"({"messages":[]})"),
+  EXPECT_EQ(run({.osSupported = false}, R"({"messages":[]})"),
             "os 26.0.0; " + error(osTooOldMessage));
-  EXPECT_EQ(chat({}, R"({"messages":[{"role":"system","content":"x"}]})"),
+  EXPECT_EQ(run({.availability = ModelAvailability::deviceNotEligible}, R"({"messages":[]})"),
+            asked + error(deviceNotEligibleMessage));
+  EXPECT_EQ(run({}, R"({"messages":[{"role":"system","content":"x"}]})"),
             asked + error("no user content in chat request"));
   // Instructions and settings reach the model; empty instructions are none at all.
   const std::string hi = R"("messages":[{"role":"user","content":"Hi"}]})";
-  EXPECT_EQ(chat({}, R"({"instructions":"Be brief.","temperature":0,"maxTokens":9,)" + hi),
+  const std::string answered =
+      asked + "session; respond User: Hi\n\nAssistant: at 0.35 up to 256; ";
+  EXPECT_EQ(run({}, R"({"instructions":"Be brief.","temperature":0,"maxTokens":9,)" + hi),
             asked +
                 "session Be brief.; respond User: Hi\n\nAssistant: at 0 up to 32; "
                 "{\"content\":\"answer\",\"finishReason\":\"stop\"}\n");
-  EXPECT_EQ(chat({.outcome = {false, "the model refused"}}, R"({"instructions":"",)" + hi),
-            asked + "session; respond User: Hi\n\nAssistant: at 0.35 up to 256; " +
-                error("on-device generation failed: the model refused"));
-}
-
-// Compact JSON; the solidus escaped, the other escapes as short as JSON allows, DEL, U+2028 and
-// all else valid UTF-8 raw. A reply that is not valid UTF-8 gives way to the fallback line.
-TEST(Reply, OneLine) {
-  EXPECT_EQ(serializeReply({}), "{}\n");
-  EXPECT_EQ(serializeReply(ResponseObject().set("a", false).set("b", std::string("c"))),
-            "{\"a\":false,\"b\":\"c\"}\n");
+  EXPECT_EQ(run({.outcome = {false, "the model refused"}}, R"({"instructions":"",)" + hi),
+            answered + error("on-device generation failed: the model refused"));
+  // The answer escaped as JSON requires, the solidus too, as briefly as JSON allows; DEL, U+2028
+  // and all else valid UTF-8 raw. An answer that is not valid UTF-8 gives way to the fallback line.
+  const std::string raw = "\x7F\xC3\xA9\xE2\x80\xA8\xF0\x9F\x98\x80";
   EXPECT_EQ(
-      serializeReply(ResponseObject::error(std::string("a/b\"\\\n\t\r\b\f\0\x01\x1F\x7F", 14) +
-                                           "\xC3\xA9\xE2\x80\xA8\xF0\x9F\x98\x80")),
-      error(R"(a\/b\"\\\n\t\r\b\f\u0000\u0001\u001f)"
-            "\x7F\xC3\xA9\xE2\x80\xA8\xF0\x9F\x98\x80"));
-  EXPECT_FALSE(serializeReply(ResponseObject().set("\xC0", true)));
-  FakePlatform platform({});
-  emit(platform, ResponseObject::error("\xED\xA0\x80"));
-  EXPECT_EQ(platform.log.str(), fallbackReplyLine);
+      run({.outcome = {true, std::string("a/b\"\\\n\t\r\b\f\0\x01\x1F", 13) + raw}}, "{" + hi),
+      answered + R"({"content":"a\/b\"\\\n\t\r\b\f\u0000\u0001\u001f)" + raw +
+          R"(","finishReason":"stop"})" + "\n");
+  EXPECT_EQ(run({.outcome = {true, "\xED\xA0\x80"}}, "{" + hi),
+            answered + std::string(fallbackReplyLine));
 }
 
 }  // namespace

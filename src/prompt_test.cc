@@ -58,24 +58,18 @@ TEST(Prompt, Pairs) {
                      {"system", " A ", "system", " \n ", "system", std::nullopt, "system", "B"},
                      "   \n\nA\n\nB", ""));
   // Roles match exactly or speak as the user; only the ends of a content are trimmed.
-  EXPECT_TRUE(
-      builds("",
-             {"system", "S", "System", "1", "ASSISTANT", "2", " tool", "3", "", "\n a\n\n\n b \n",
-              "assistant", "\u200B", "tool", "\uFEFF"},
-             "S",
-             "User: 1\n\nUser: 2\n\nUser: 3\n\nUser: a\n\n\n b\n\nAssistant: \u200B\n\nTool "
-             "result: \uFEFF" +
-                 cue));
+  EXPECT_TRUE(builds("", {"system", "S", "System", "1", "ASSISTANT", "2", " tool", "\n a\n\n b \n"},
+                     "S", "User: 1\n\nUser: 2\n\nUser: a\n\n b" + cue));
   // The instructions' budget: 2000 + 2 + 2498 fits exactly.
   EXPECT_TRUE(builds(mixed(2000), {"system", mixed(2498)}, mixed(2000) + "\n\n" + mixed(2498), ""));
   EXPECT_TRUE(builds(mixed(2000), {"system", mixed(2499)},
                      mixed(2000) + "\n\n" + mixed(2498) + marker, ""));
-  Messages manySystem;
-  std::string firstParts;
-  for (int i = 0; i < 6000; ++i) manySystem.insert(manySystem.end(), {"system", "a"});
-  for (int i = 0; i < 1500; ++i) firstParts += "a\n\n";
-  manySystem.insert(manySystem.end(), {"user", "last"});
-  EXPECT_TRUE(builds({}, manySystem, firstParts + marker, "User: last" + cue));
+  // 6000 system parts are cut as one text: each "a" with its separator is three characters.
+  Messages many;
+  std::string parts;
+  for (int i = 0; i < 6000; ++i) many.insert(many.end(), {"system", "a"});
+  for (int i = 0; i < 1500; ++i) parts += "a\n\n";
+  EXPECT_TRUE(builds({}, many, parts + marker, ""));
   // One line: 16 reserved, so the fallback limit is 11984 with the label.
   EXPECT_TRUE(builds({}, {"user", mixed(11978)}, "", "User: " + mixed(11978) + cue));
   EXPECT_TRUE(builds({}, {"user", mixed(11979)}, "", "User: " + mixed(11978) + marker + cue));

@@ -7,17 +7,20 @@
 #include <future>
 #include <thread>
 
-#include "availability.h"
 #include "foundation_models_bridge.h"
 
 namespace {
 
-struct FakeBridge {
-  bool osSupported = true, fromAnotherThread = false;  // scripted
-  std::int32_t availability = 0, startResult = 0, ok = 1;
+struct Script {
+  bool osSupported = true, fromAnotherThread = false;
+  std::int32_t startResult = 0, ok = 1;
   std::string text = "answer";
-  std::string log{};  // what the adapter asked for
-  std::thread completer{};
+};
+
+struct {
+  Script script;
+  std::string log;  // what the adapter asked for
+  std::thread completer;
 } bridge;
 
 }  // namespace
@@ -26,13 +29,10 @@ extern "C" std::int32_t corvane_fm_os_at_least(std::int32_t major, std::int32_t 
                                                std::int32_t patch) {
   bridge.log += "os " + std::to_string(major) + "." + std::to_string(minor) + "." +
                 std::to_string(patch) + "; ";
-  return bridge.osSupported ? 1 : 0;
+  return bridge.script.osSupported ? 1 : 0;
 }
 
-extern "C" std::int32_t corvane_fm_availability() {
-  bridge.log += "availability; ";
-  return bridge.availability;
-}
+extern "C" std::int32_t corvane_fm_availability() { return CORVANE_FM_AVAILABLE; }
 
 extern "C" std::int32_t corvane_fm_generate(const char* instructions, std::size_t instructionsLen,
                                             const char* prompt, std::size_t promptLen,
@@ -41,12 +41,13 @@ extern "C" std::int32_t corvane_fm_generate(const char* instructions, std::size_
   bridge.log += "generate " + (instructions ? std::string(instructions, instructionsLen) : "NULL") +
                 " | " + std::string(prompt, promptLen) + " | " + std::to_string(temperature) + " " +
                 std::to_string(maximumResponseTokens) + "; ";
-  if (bridge.startResult != 0) return bridge.startResult;
+  const Script& script = bridge.script;
+  if (script.startResult != 0) return script.startResult;
   // The answer is lent without a terminating NUL, followed by bytes that are not part of it.
-  auto complete = [=, ok = bridge.ok, lent = bridge.text + "garbage", length = bridge.text.size()] {
-    completion(context, ok, length == 0 ? nullptr : lent.data(), length);
+  auto complete = [=, lent = script.text + "garbage", length = script.text.size()] {
+    completion(context, script.ok, length == 0 ? nullptr : lent.data(), length);
   };
-  if (!bridge.fromAnotherThread) return complete(), 0;
+  if (!script.fromAnotherThread) return complete(), 0;
   bridge.completer = std::thread([=] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     complete();
@@ -57,10 +58,13 @@ extern "C" std::int32_t corvane_fm_generate(const char* instructions, std::size_
 namespace corvane {
 namespace {
 
-// Asks on a worker thread, as the core does, with a deadline: an adapter that waits for a
-// completion that never comes fails the test instead of hanging it.
-GenerationOutcome respond(Platform& platform, std::optional<std::string_view> instructions,
+// What the adapter answers with the bridge scripted so, asked on a worker thread as the core asks,
+// with a deadline: an adapter waiting for a completion that never comes fails instead of hanging.
+GenerationOutcome respond(const Script& script, std::optional<std::string_view> instructions,
                           std::string prompt) {
+  bridge.script = script;
+  bridge.log.clear();
+  ApplePlatform platform;
   auto promise = std::make_shared<std::promise<GenerationOutcome>>();
   auto outcome = promise->get_future();
   std::thread([session = platform.createSession(instructions), prompt, promise] {
@@ -72,52 +76,29 @@ GenerationOutcome respond(Platform& platform, std::optional<std::string_view> in
   return ready ? outcome.get() : GenerationOutcome{};
 }
 
-TEST(ApplePlatform, BelowMacOs26TheModelIsNeverTouched) {
-  bridge = {.osSupported = false};
-  ApplePlatform platform;
-  EXPECT_EQ(unavailabilityMessage(platform), osTooOldMessage);
-  EXPECT_EQ(platform.modelAvailability(), ModelAvailability::unavailableOtherReason);
-  EXPECT_FALSE(respond(platform, std::nullopt, "hi").succeeded);
-  EXPECT_EQ(bridge.log, "os 26.0.0; ");  // once per run
-}
-
-TEST(ApplePlatform, AvailabilityCodes) {
-  using enum ModelAvailability;
-  bridge = {};
-  // CORVANE_FM_AVAILABLE (0) to CORVANE_FM_OTHER_REASON (4), then a code a later bridge might add.
-  const ModelAvailability expected[] = {
-      available,     deviceNotEligible,      appleIntelligenceNotEnabled,
-      modelNotReady, unavailableOtherReason, unavailableOtherReason};
-  for (std::int32_t code = 0; code < 6; ++code) {
-    bridge.availability = code;
-    EXPECT_EQ(ApplePlatform().modelAvailability(), expected[code]) << code;
-  }
-}
-
 // Absent, empty (with and without an address) and present instructions reach the bridge as such;
 // texts cross intact both ways, NUL bytes included, whichever thread completes and however. A
-// refused start is a failure, not a wait.
+// refused start is a failure, not a wait; below macOS 26 nothing starts.
 TEST(ApplePlatform, Generation) {
   using namespace std::literals;
   const std::string text = "a\0b caf\xC3\xA9 \xF0\x9F\x99\x82"s;
-  const std::tuple<std::optional<std::string_view>, bool, std::int32_t, std::string> cases[] = {
-      {std::nullopt, false, 1, "answer"},
-      {std::string_view(), true, 1, ""},
-      {""sv, true, 0, "Context(debugDescription: \"too long\")"},
-      {text, false, 1, text}};
-  for (const auto& [instructions, fromAnotherThread, ok, answer] : cases) {
-    bridge = {.fromAnotherThread = fromAnotherThread, .ok = ok, .text = answer};
-    ApplePlatform platform;
-    const GenerationOutcome outcome = respond(platform, instructions, text);
-    EXPECT_EQ(bridge.log, "os 26.0.0; generate " + std::string(instructions.value_or("NULL")) +
-                              " | " + text + " | 0.500000 256; ");
-    EXPECT_EQ(outcome.succeeded, ok == 1);
-    EXPECT_EQ(outcome.text, answer);
+  const std::tuple<std::optional<std::string_view>, Script, GenerationOutcome> cases[] = {
+      {std::nullopt, {}, {true, "answer"}},
+      {std::string_view(), {.fromAnotherThread = true, .text = ""}, {true, ""}},
+      {""sv, {.fromAnotherThread = true, .ok = 0, .text = "too long"}, {false, "too long"}},
+      {text, {.text = text}, {true, text}},
+      {text, {.startResult = 1}, {false, "the on-device model did not accept the request"}},
+      {text, {.osSupported = false}, {false, "the on-device model requires macOS 26 or later"}}};
+  for (const auto& [instructions, script, expected] : cases) {
+    const GenerationOutcome outcome = respond(script, instructions, text);
+    EXPECT_EQ(bridge.log,
+              "os 26.0.0; " + (script.osSupported
+                                   ? "generate " + std::string(instructions.value_or("NULL")) +
+                                         " | " + text + " | 0.500000 256; "
+                                   : ""));
+    EXPECT_EQ(outcome.succeeded, expected.succeeded);
+    EXPECT_EQ(outcome.text, expected.text);
   }
-  bridge = {.startResult = 1};
-  ApplePlatform platform;
-  const GenerationOutcome refused = respond(platform, std::nullopt, "hi");
-  EXPECT_FALSE(refused.succeeded || refused.text.empty());
 }
 
 }  // namespace
