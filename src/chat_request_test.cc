@@ -15,9 +15,8 @@ const std::filesystem::path dataDir = std::filesystem::path(CORVANE_SOURCE_DIR) 
 // What tests/data/requests.txt holds after each request: see there.
 std::string describe(std::string_view json) {
   const auto decoded = decodeChatRequest(json);
-  if (const auto* failure = std::get_if<DecodeFailure>(&decoded)) {
-    return "error: " + failure->description;
-  }
+  const auto* failure = std::get_if<DecodeFailure>(&decoded);
+  if (failure) return "error: " + failure->description;
   const auto& request = std::get<ChatRequest>(decoded);
   const auto text = [](const std::optional<std::string>& t) {
     std::ostringstream quoted;
@@ -26,10 +25,8 @@ std::string describe(std::string_view json) {
   };
   std::ostringstream out;
   out << std::setprecision(17) << "[";
-  for (const ChatMessage& message : request.messages) {
-    out << (&message == &request.messages[0] ? "" : ", ") << std::quoted(message.role) << " "
-        << text(message.content);
-  }
+  for (const auto& message : request.messages)
+    out << "{" << text(message.role) << " " << text(message.content) << "}";
   out << "]";
   if (request.temperature) out << " temperature=" << *request.temperature;
   if (request.maxTokens) out << " maxTokens=" << *request.maxTokens;

@@ -70,9 +70,8 @@ TEST(Chat, TokenLimitDefaultsAndClamps) {
 }
 
 TEST(Chat, Runs) {
-  // Refusals in order: empty input and undecodable requests before the platform is asked
-  // anything, then the gate (which leaves the model alone below macOS 26), then a request without
-  // user content.
+  // Refusals in order: empty or undecodable input before the platform is asked anything, then the
+  // gate (the model left alone below macOS 26), then a request without user content.
   EXPECT_EQ(run({.osSupported = false}, ""), error("empty chat request on stdin"));
   EXPECT_EQ(run({.osSupported = false}, "{"),
             error("invalid chat request JSON: unexpected end of input at line 1, column 2"));

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 
-#include "text.h"
-
 namespace corvane {
 namespace {
 
@@ -22,21 +20,16 @@ std::string mixed(std::size_t count) {
 
 const std::string marker = "\n\u2026[truncated for on-device context]", cue = "\n\nAssistant:";
 
-// Messages are given as role, content, role, content...
-using Messages = std::vector<std::optional<std::string>>;
-
-PromptPair build(std::optional<std::string> instructions, const Messages& messages) {
-  ChatRequest request{{}, {}, {}, std::move(instructions)};
-  for (std::size_t i = 0; i + 1 < messages.size(); i += 2) {
-    request.messages.push_back({*messages[i], messages[i + 1]});
-  }
-  return buildPrompt(request);
-}
+using Messages = std::vector<std::optional<std::string>>;  // role, content, role, content...
 
 // Texts here run to tens of kilobytes: on a mismatch, say where they part instead of printing them.
 ::testing::AssertionResult builds(std::optional<std::string> instructions, const Messages& messages,
                                   const std::string& wantInstructions, const std::string& want) {
-  const PromptPair pair = build(std::move(instructions), messages);
+  ChatRequest request{{}, {}, {}, std::move(instructions)};
+  for (std::size_t i = 0; i + 1 < messages.size(); i += 2) {
+    request.messages.push_back({*messages[i], messages[i + 1]});
+  }
+  const PromptPair pair = buildPrompt(request);
   const std::string got = pair.instructions + '|' + pair.prompt,
                     all = wantInstructions + '|' + want;
   if (got == all) return ::testing::AssertionSuccess();
@@ -52,7 +45,6 @@ TEST(Prompt, Pairs) {
                      "Answer briefly.\n\nYou help with spreadsheets.\n\nUse metric units.",
                      "User: What is a pivot table?\n\nAssistant: A summary table.\n\nTool result: "
                      "rows=3\n\nUser: Show an example.\n\nAssistant:"));
-  EXPECT_TRUE(builds({}, {}, "", ""));
   // Instructions are kept verbatim, empty ones and blank system parts add nothing; no turn, no cue.
   EXPECT_TRUE(builds("   ",
                      {"system", " A ", "system", " \n ", "system", std::nullopt, "system", "B"},
@@ -73,8 +65,7 @@ TEST(Prompt, Pairs) {
   // One line: 16 reserved, so the fallback limit is 11984 with the label.
   EXPECT_TRUE(builds({}, {"user", mixed(11978)}, "", "User: " + mixed(11978) + cue));
   EXPECT_TRUE(builds({}, {"user", mixed(11979)}, "", "User: " + mixed(11978) + marker + cue));
-  // 16 + 58 + 113 leave too little for the 12006-character line: the walk stops there, though the
-  // line before it would fit.
+  // 16 + 58 + 113 leave too little for the 12006-character line: the walk stops there for good.
   EXPECT_TRUE(builds(
       {}, {"user", mixed(10), "user", mixed(12000), "assistant", mixed(100), "tool", mixed(43)}, "",
       "Assistant: " + mixed(100) + "\n\nTool result: " + mixed(43) + cue));
@@ -88,33 +79,12 @@ TEST(Prompt, Pairs) {
                      "User: " + mixed(7443) + marker + cue));
   EXPECT_TRUE(builds(mixed(257), {"user", mixed(20000)}, mixed(256) + marker,
                      "User: " + mixed(11721) + marker + cue));
-  // A kept part ending in CR joins the marker's line feed, one character less: every later figure
-  // follows from the text as it is.
+  // A kept part ending in CR joins the marker's line feed: later figures count the text as it is.
   EXPECT_TRUE(builds(mixed(10000), {"user", mixed(7442) + "\r" + mixed(20000)},
                      mixed(4500) + "\n\u2026[tr" + marker,
                      "User: " + mixed(7442) + "\r" + marker + cue));
   EXPECT_TRUE(builds(mixed(4499) + "\r" + mixed(6000), {"user", mixed(20000)},
                      mixed(4499) + "\r\n\u2026[t" + marker, "User: " + mixed(7444) + marker + cue));
-}
-
-// Lines the walk took are not counted again, so the pair must fit whatever joins at their edges;
-// one length of the older line fills the context to the last character the walk can charge, 6
-// below the budget as the separators and the cue cost less than it charged.
-TEST(Prompt, WalkedLinesFitBesideWholeInstructions) {
-  const std::string instructions = mixed(4000);
-  for (const std::string head : {"", "\u0301", "\u200D", "\U0001F1EB", "\U0001F469"}) {
-    for (const std::string tail : {"", "e\u0301", "\u200D", "\U0001F1EB", "\r\u200D"}) {
-      std::size_t largest = 0;
-      for (std::size_t n = 7950; n < 7965; ++n) {
-        const PromptPair pair =
-            build(instructions, {"assistant", head + mixed(n) + tail, "user", "Hi"});
-        EXPECT_TRUE(pair.instructions == instructions);
-        largest =
-            std::max(largest, countCharacters(pair.instructions) + countCharacters(pair.prompt));
-      }
-      EXPECT_EQ(largest, 11994u) << head << tail;
-    }
-  }
 }
 
 }  // namespace

@@ -17,9 +17,8 @@ std::string utf8(unsigned long codePoint) {
   return std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length));
 }
 
-// Unicode's GraphemeBreakTest.txt, lines like "÷ 0020 × 0308 ÷ 0020 ÷  # comment" (÷ a character
-// boundary, × none). Each text must count and cut at exactly those boundaries, also when split
-// into pieces at any code point, inside a character too: the segmentation state carries over.
+// Unicode's GraphemeBreakTest.txt ("÷ 0020 × 0308 ÷": ÷ a boundary, × none): each text counts and
+// cuts there, also split into pieces at any code point, as the segmentation state carries over.
 TEST(Text, GraphemeBreakTest) {
   std::ifstream file("/usr/share/unicode/auxiliary/GraphemeBreakTest.txt");
   int lines = 0;
@@ -31,12 +30,9 @@ TEST(Text, GraphemeBreakTest) {
     std::vector<std::size_t> starts, boundaries;  // byte offsets of code points and characters
     std::istringstream tokens(line.substr(0, line.find('#')));
     for (std::string token; tokens >> token;) {
-      if (token == "\xC3\xB7") {
-        boundaries.push_back(text.size());
-      } else if (token != "\xC3\x97") {
-        starts.push_back(text.size());
-        text += utf8(std::stoul(token, nullptr, 16));
-      }
+      if (token == "\xC3\x97") continue;  // ×
+      (token == "\xC3\xB7" ? boundaries : starts).push_back(text.size());
+      if (token != "\xC3\xB7") text += utf8(std::stoul(token, nullptr, 16));
     }
     const std::size_t characters = boundaries.size() - 1;
     EXPECT_EQ(countCharacters(text), characters);
@@ -56,20 +52,18 @@ TEST(Text, GraphemeBreakTest) {
   EXPECT_GT(lines, 500) << "GraphemeBreakTest.txt missing or short: install unicode-data";
 }
 
-// C's escapes \xHH \uXXXX \UXXXXXXXX \n \r \\; anything else as it is.
+// \xHH for a byte, \uXXXX and \UXXXXXXXX for a code point; anything else as it is.
 std::string unescape(std::string_view text) {
   std::string bytes;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const char kind = text[i] == '\\' ? text[++i] : 0;
+    const char kind = text[i] == '\\' ? text[i + 1] : 0;
     const std::size_t digits = kind == 'x' ? 2 : kind == 'u' ? 4 : kind == 'U' ? 8 : 0;
     const auto value =
-        digits ? std::stoul(std::string(text.substr(i + 1, digits)), nullptr, 16) : 0;
-    bytes += kind == 'x' ? std::string(1, static_cast<char>(value))
-             : digits    ? utf8(value)
-                         : std::string(1, kind == 'n'   ? '\n'
-                                          : kind == 'r' ? '\r'
-                                                        : text[i]);
-    i += digits;
+        digits ? std::stoul(std::string(text.substr(i + 2, digits)), nullptr, 16) : 0;
+    bytes += digits == 0   ? std::string(1, text[i])
+             : digits == 2 ? std::string(1, static_cast<char>(value))
+                           : utf8(value);
+    i += digits ? digits + 1 : 0;
   }
   return bytes;
 }

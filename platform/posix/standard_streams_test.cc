@@ -9,8 +9,7 @@
 namespace corvane {
 namespace {
 
-// In a child with standard output and error closed: after the guard both are /dev/null, and a file
-// opened then takes neither number.
+// With standard output and error closed, the guard holds both on /dev/null, out of a file's way.
 TEST(StandardStreams, ClosedOutputDescriptorsAreHeldOnDevNull) {
   const pid_t pid = fork();
   if (pid == 0) {
