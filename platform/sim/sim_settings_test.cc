@@ -2,57 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 namespace corvane::sim {
 namespace {
 
-TEST(SimSettings, OsVersionForms) {
-  struct Case {
-    const char* value;
-    OsVersion version;
-  };
-  const Case cases[] = {
-      {nullptr, {26, 0, 0}},  {"26", {26, 0, 0}},     {"15.4", {15, 4, 0}},
-      {"26.0.1", {26, 0, 1}}, {"100", {100, 0, 0}},   {"abc", {0, 0, 0}},
-      {"", {0, 0, 0}},        {"26.", {0, 0, 0}},     {".26", {0, 0, 0}},
-      {" 26", {0, 0, 0}},     {"-26", {0, 0, 0}},     {"26.0.0.1", {0, 0, 0}},
-      {"26.x", {0, 0, 0}},    {"9999999", {0, 0, 0}}, {"99999999999999999999", {0, 0, 0}},
-  };
-  for (const auto& c : cases) {
-    const OsVersion got = parseOsVersion(c.value);
-    EXPECT_EQ(std::tie(got.major, got.minor, got.patch),
-              std::tie(c.version.major, c.version.minor, c.version.patch))
-        << (c.value ? c.value : "unset");
+// tests/data/sim_settings.txt: what parseOsVersion, parseAvailability and parseDelayMs read.
+TEST(SimSettings, Cases) {
+  std::ifstream file(std::string(CORVANE_SOURCE_DIR) + "/tests/data/sim_settings.txt");
+  int checked = 0;
+  for (std::string line; std::getline(file, line);) {
+    const auto space = line.find(' '), arrow = line.rfind(" => ");
+    if (line.starts_with('#') || arrow == std::string::npos) continue;
+    const std::string value = line.substr(space + 1, arrow - space - 1);
+    const char* given = value == "unset" ? nullptr : value.c_str();
+    const OsVersion os = parseOsVersion(given);
+    const std::string got =
+        line.starts_with("os ") ? std::to_string(os.major) + "." + std::to_string(os.minor) + "." +
+                                      std::to_string(os.patch)
+        : line.starts_with("delay ") ? std::to_string(parseDelayMs(given))
+                                     : std::string(availabilityName(parseAvailability(given)));
+    EXPECT_EQ(got, line.substr(arrow + 4)) << line;
+    ++checked;
   }
-}
-
-TEST(SimSettings, VersionComparisonIsByPart) {
-  EXPECT_TRUE(versionAtLeast({26, 0, 0}, {26, 0, 0}));
-  EXPECT_TRUE(versionAtLeast({27, 0, 0}, {26, 5, 5}));
-  EXPECT_TRUE(versionAtLeast({26, 0, 1}, {26, 0, 0}));
-  EXPECT_FALSE(versionAtLeast({25, 9, 9}, {26, 0, 0}));
-  EXPECT_FALSE(versionAtLeast({0, 0, 0}, {26, 0, 0}));
-}
-
-TEST(SimSettings, AvailabilityWordsAreExact) {
-  EXPECT_EQ(parseAvailability(nullptr), ModelAvailability::available);
-  EXPECT_EQ(parseAvailability("available"), ModelAvailability::available);
-  EXPECT_EQ(parseAvailability("modelNotReady"), ModelAvailability::modelNotReady);
-  EXPECT_EQ(parseAvailability("deviceNotEligible"), ModelAvailability::deviceNotEligible);
-  EXPECT_EQ(parseAvailability("appleIntelligenceNotEnabled"),
-            ModelAvailability::appleIntelligenceNotEnabled);
-  for (const char* other : {"", "Available", "modelnotready", "futureReason"}) {
-    EXPECT_EQ(parseAvailability(other), ModelAvailability::unavailableOtherReason) << other;
-  }
-  EXPECT_EQ(availabilityName(ModelAvailability::unavailableOtherReason), "other");
-}
-
-TEST(SimSettings, DelayFallsBackToZeroAndIsCapped) {
-  EXPECT_EQ(parseDelayMs(nullptr), 0u);
-  EXPECT_EQ(parseDelayMs("250"), 250u);
-  EXPECT_EQ(parseDelayMs("abc"), 0u);
-  EXPECT_EQ(parseDelayMs("-5"), 0u);
-  EXPECT_EQ(parseDelayMs("5ms"), 0u);
-  EXPECT_EQ(parseDelayMs("999999999999999999999999"), 86400000u);
+  EXPECT_GT(checked, 30);
+  EXPECT_TRUE(versionAtLeast({26, 0, 0}, {26, 0, 0}) && versionAtLeast({27, 0, 0}, {26, 5, 5}) &&
+              versionAtLeast({26, 0, 1}, {26, 0, 0}) && !versionAtLeast({25, 9, 9}, {26, 0, 0}));
 }
 
 }  // namespace
