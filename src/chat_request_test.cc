@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -24,11 +25,15 @@ std::string describe(std::string_view json) {
     return quoted.str();
   };
   std::ostringstream out;
-  out << std::setprecision(17) << "[";
+  out << "[";
   for (const auto& message : request.messages)
     out << "{" << text(message.role) << " " << text(message.content) << "}";
   out << "]";
-  if (request.temperature) out << " temperature=" << *request.temperature;
+  if (request.temperature) {
+    char shortest[32];  // the shortest text that reads back to the same double
+    const auto end = std::to_chars(shortest, shortest + sizeof shortest, *request.temperature).ptr;
+    out << " temperature=" << std::string_view(shortest, end - shortest);
+  }
   if (request.maxTokens) out << " maxTokens=" << *request.maxTokens;
   if (request.instructions) out << " instructions=" << text(request.instructions);
   return out.str();
