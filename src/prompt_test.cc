@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "text.h"
+
 namespace corvane {
 namespace {
 
@@ -85,6 +87,26 @@ TEST(Prompt, Pairs) {
                      "User: " + mixed(7442) + "\r" + marker + cue));
   EXPECT_TRUE(builds(mixed(4499) + "\r" + mixed(6000), {"user", mixed(20000)},
                      mixed(4499) + "\r\n\u2026[t" + marker, "User: " + mixed(7444) + marker + cue));
+}
+
+// Lines the walk took are not counted again: whatever their edges hold, the pair must fit. The
+// older line's length sweeps the room left, so one length fills the context to the last character
+// the walk can charge, 6 below the budget (the cue and separators cost less than the walk charges).
+TEST(Prompt, WalkedLinesFitBesideWholeInstructions) {
+  for (const char* head : {"", "\u0301", "\u200D", "\U0001F1EB", "\U0001F469"}) {
+    for (const char* tail : {"", "e\u0301", "\u200D", "\U0001F1EB", "\r\u200D"}) {
+      std::size_t largest = 0;
+      for (std::size_t n = 7950; n < 7965; ++n) {
+        ChatRequest request{
+            {{"assistant", head + mixed(n) + tail}, {"user", "Hi"}}, {}, {}, mixed(4000)};
+        const PromptPair pair = buildPrompt(request);
+        EXPECT_EQ(pair.instructions, mixed(4000));
+        largest =
+            std::max(largest, countCharacters(pair.instructions) + countCharacters(pair.prompt));
+      }
+      EXPECT_EQ(largest, contextCharBudget - 6) << head << "|" << tail;
+    }
+  }
 }
 
 }  // namespace
