@@ -6,6 +6,7 @@
 // Exactly one implementation is linked into each executable; it provides `defaultPlatform()`.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -18,7 +19,12 @@ struct OsVersion {
   int major = 0;
   int minor = 0;
   int patch = 0;
+
+  auto operator<=>(const OsVersion&) const = default;  // part by part, major first
 };
+
+// The first system with the on-device model.
+inline constexpr OsVersion modelMinimumOs{26, 0, 0};
 
 // The model's availability state. The platform's set of reasons is open; every reason other than
 // the three named ones arrives as `unavailableOtherReason`.

@@ -6,7 +6,7 @@
 namespace corvane {
 
 std::optional<std::string_view> unavailabilityMessage(Platform& platform) {
-  if (!platform.osVersionAtLeast({26, 0, 0})) return osTooOldMessage;
+  if (!platform.osVersionAtLeast(modelMinimumOs)) return osTooOldMessage;
   switch (platform.modelAvailability()) {
     case ModelAvailability::available:
       return std::nullopt;

@@ -16,9 +16,6 @@
 namespace corvane {
 namespace {
 
-// The model exists from macOS 26.0.0 on.
-constexpr OsVersion modelMinimumOs{26, 0, 0};
-
 ModelAvailability availabilityFromCode(std::int32_t code) {
   switch (code) {
     case CORVANE_FM_AVAILABLE:
@@ -109,10 +106,7 @@ class AppleSession final : public ModelSession {
 
 bool ApplePlatform::osVersionAtLeast(OsVersion version) {
   const bool result = corvane_fm_os_at_least(version.major, version.minor, version.patch) != 0;
-  if (version.major == modelMinimumOs.major && version.minor == modelMinimumOs.minor &&
-      version.patch == modelMinimumOs.patch) {
-    modelSupported_ = result;
-  }
+  if (version == modelMinimumOs) modelSupported_ = result;
   return result;
 }
 

@@ -38,18 +38,8 @@ class SimPlatform final : public Platform {
   // Constructed by defaultPlatform() from main, so this is the main thread's id.
   SimPlatform() : mainThread_(std::this_thread::get_id()) {}
 
-  bool osVersionAtLeast(OsVersion wanted) override {
-    const bool result =
-        sim::versionAtLeast(sim::parseOsVersion(std::getenv("CORVANE_SIM_OS_VERSION")), wanted);
-    sim::traceOsVersion(wanted, result);
-    return result;
-  }
-
-  ModelAvailability modelAvailability() override {
-    const ModelAvailability state = sim::parseAvailability(std::getenv("CORVANE_SIM_AVAILABILITY"));
-    sim::traceAvailability(state);
-    return state;
-  }
+  bool osVersionAtLeast(OsVersion wanted) override { return sim::osVersionAtLeast(wanted); }
+  ModelAvailability modelAvailability() override { return sim::modelAvailability(); }
 
   std::unique_ptr<ModelSession> createSession(
       std::optional<std::string_view> instructions) override {

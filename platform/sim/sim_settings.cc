@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <cstring>
-#include <tuple>
 
 namespace corvane::sim {
 namespace {
@@ -38,10 +37,7 @@ OsVersion parseOsVersion(const char* value) {
   return {};  // a fourth part
 }
 
-bool versionAtLeast(OsVersion running, OsVersion wanted) {
-  return std::tie(running.major, running.minor, running.patch) >=
-         std::tie(wanted.major, wanted.minor, wanted.patch);
-}
+bool versionAtLeast(OsVersion running, OsVersion wanted) { return running >= wanted; }
 
 ModelAvailability parseAvailability(const char* value) {
   if (value == nullptr) return ModelAvailability::available;

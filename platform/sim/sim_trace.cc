@@ -53,6 +53,18 @@ void appendOptionalString(std::string& out, std::optional<std::string_view> text
 
 }  // namespace
 
+bool osVersionAtLeast(OsVersion wanted) {
+  const bool result = versionAtLeast(parseOsVersion(std::getenv("CORVANE_SIM_OS_VERSION")), wanted);
+  traceOsVersion(wanted, result);
+  return result;
+}
+
+ModelAvailability modelAvailability() {
+  const ModelAvailability state = parseAvailability(std::getenv("CORVANE_SIM_AVAILABILITY"));
+  traceAvailability(state);
+  return state;
+}
+
 void traceOsVersion(OsVersion wanted, bool result) {
   const char* path = tracePath();
   if (path == nullptr) return;

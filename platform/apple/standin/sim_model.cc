@@ -30,18 +30,11 @@ std::optional<std::string_view> optionalText(const char* text, std::size_t lengt
 // kernel's version, so here the version comes from CORVANE_SIM_OS_VERSION, as for corvane-sim.
 extern "C" std::int32_t corvane_fm_os_at_least(std::int32_t major, std::int32_t minor,
                                                std::int32_t patch) {
-  const corvane::OsVersion wanted{major, minor, patch};
-  const bool result = corvane::sim::versionAtLeast(
-      corvane::sim::parseOsVersion(std::getenv("CORVANE_SIM_OS_VERSION")), wanted);
-  corvane::sim::traceOsVersion(wanted, result);
-  return result ? 1 : 0;
+  return corvane::sim::osVersionAtLeast({major, minor, patch}) ? 1 : 0;
 }
 
 extern "C" std::int32_t corvane_sim_model_availability() {
-  const corvane::ModelAvailability state =
-      corvane::sim::parseAvailability(std::getenv("CORVANE_SIM_AVAILABILITY"));
-  corvane::sim::traceAvailability(state);
-  switch (state) {
+  switch (corvane::sim::modelAvailability()) {
     case corvane::ModelAvailability::available:
       return CORVANE_FM_AVAILABLE;
     case corvane::ModelAvailability::deviceNotEligible:
