@@ -1,8 +1,10 @@
 // decodeChatRequest on arbitrary bytes, against the document tree Boost.JSON parses from them: a
-// syntax failure where it refuses them, else its records (temperature: std::from_chars of the text)
-// or its first failing field in field order.
+// syntax failure where it refuses them, else its records (temperature: fast_float's reading of the
+// text, an exact conversion written apart from the C library's) or its first failing field in field
+// order.
+#include <fast_float/fast_float.h>
+
 #include <boost/json.hpp>
-#include <charconv>
 #include <cmath>
 
 #include "chat_request.h"
@@ -70,14 +72,12 @@ void fuzz(std::string_view bytes, FuzzedDataProvider&) {
   }
   if (const json::value* temperature = given(top, "temperature")) {
     if (!temperature->is_number()) return refuse("temperature: expected a number or null");
-    // From_chars gives no value out of a double's range; which side the text is on is told by the
-    // tree's value (inexact only in the last places): at least 1 overflows, less is a signed zero.
+    // fast_float rounds to nearest, ties to even, and gives an infinity on overflow and a zero of
+    // the text's sign on underflow.
     const std::string text = temperatureText(bytes);
     double& value = want.temperature.emplace();
-    if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc()) {
-      if (std::abs(temperature->to_number<double>()) >= 1) return refuse("temperature: ");
-      value = text.starts_with('-') ? -0.0 : 0.0;
-    }
+    fast_float::from_chars(text.data(), text.data() + text.size(), value);
+    if (!std::isfinite(value)) return refuse("temperature: ");
   }
   if (const json::value* maxTokens = given(top, "maxTokens")) {
     if (!maxTokens->is_number()) return refuse("maxTokens: expected an integer or null");

@@ -13,10 +13,10 @@ fi
 if [[ "${1:-build}" == test ]]; then
   packages+=(python3-jsonschema python3-venv)
 fi
-# Sanitizer builds and fuzzers: clang with its sanitizer and libFuzzer runtimes, and
-# llvm-symbolizer for readable reports.
+# Sanitizer builds and fuzzers: clang with its sanitizer and libFuzzer runtimes, llvm-symbolizer
+# for readable reports, and fast_float, the decoder fuzzer's reference for numbers.
 if [[ "${1:-build}" == sanitizers ]]; then
-  packages+=(clang libclang-rt-14-dev llvm-14)
+  packages+=(clang libclang-rt-14-dev llvm-14 libfast-float-dev)
 fi
 
 missing=()

@@ -10,12 +10,10 @@
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/src.hpp>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <system_error>
 
 namespace corvane {
 namespace {
@@ -54,16 +52,13 @@ std::string echoNumber(std::string_view text) {
 }
 
 // The double nearest to the value of a JSON number's text (ties to even), or nothing when that is
-// infinite. std::from_chars rounds exactly, but gives no value at all for a text out of a double's
-// range, whether it overflows or underflows. There std::strtod, exact as well in the C libraries
-// this runs on, gives the rounded value: an infinity, a subnormal, or a zero of the text's sign.
-// The program never leaves the "C" locale, so strtod reads the text as JSON writes it.
+// infinite. strtod rounds exactly in the C libraries this runs on (glibc, and Apple's libc from
+// gdtoa), for any number of digits, and gives an infinity on overflow and a subnormal or a zero of
+// the text's sign on underflow. Floating-point std::from_chars would do the same, but Apple's libc++
+// ships it only from macOS 26 on, and the program runs from macOS 14. The program never leaves the
+// "C" locale, so strtod reads the decimal point as JSON writes it.
 std::optional<double> finiteDoubleOf(const std::string& text) {
-  double value = 0;
-  if (std::from_chars(text.data(), text.data() + text.size(), value).ec ==
-      std::errc::result_out_of_range) {
-    value = std::strtod(text.c_str(), nullptr);
-  }
+  const double value = std::strtod(text.c_str(), nullptr);
   if (!std::isfinite(value)) return std::nullopt;
   return value;
 }
