@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those that are missing, so that a machine that
-# already has them starts at once. Usage: install-deps.sh build|test|sanitizers
+# already has them starts at once. Usage: install-deps.sh build|test|sanitizers|libcxx
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libboost-json1.81-dev libutf8proc-dev)
-if [[ "${1:-build}" == test || "${1:-build}" == sanitizers ]]; then
+if [[ "${1:-build}" =~ ^(test|sanitizers|libcxx)$ ]]; then
   packages+=(libgtest-dev unicode-data)
 fi
 # The schema checks validate with Debian's jsonschema (draft 2020-12), under the system's Python;
@@ -17,6 +17,11 @@ fi
 # for readable reports, and fast_float, the decoder fuzzer's reference for numbers.
 if [[ "${1:-build}" == sanitizers ]]; then
   packages+=(clang libclang-rt-14-dev llvm-14 libfast-float-dev)
+fi
+# The build a Mac makes, as near as Linux gets: clang 19 with LLVM's libc++ 19 and libc++abi 19,
+# and clang 19's sanitizer and libFuzzer runtimes for the fuzz targets.
+if [[ "${1:-build}" == libcxx ]]; then
+  packages+=(clang-19 libc++-19-dev libc++abi-19-dev libclang-rt-19-dev libfast-float-dev)
 fi
 
 missing=()

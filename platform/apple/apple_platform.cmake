@@ -107,4 +107,13 @@ endif()
 function(corvane_apple_executable name)
   target_sources(${name} PRIVATE ${corvane_apple_dir}/swift_link_anchor.swift)
   target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:Swift>:-parse-as-library>)
+  if(CORVANE_LIBCXX AND NOT APPLE)
+    # swiftc links the Swift run-time, which on Linux brings libstdc++; the C++ objects here need
+    # libc++. It is linked in whole: its names live in std::__1 and never meet libstdc++'s, and its
+    # ABI library then unwinds with the one unwinder the process already has (libgcc_s) instead of
+    # bringing LLVM's second one. The ABI entry points (exceptions, type information) that both
+    # libraries define are the Itanium C++ ABI in either, so whichever the loader binds is sound.
+    target_link_options(${name} PRIVATE
+                        "SHELL:-Xlinker -Bstatic -Xlinker -lc++ -Xlinker -lc++abi -Xlinker -Bdynamic")
+  endif()
 endfunction()
