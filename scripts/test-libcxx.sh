@@ -7,10 +7,11 @@
 # corpus and a few thousand inputs more. Every warning is an error here as everywhere.
 #
 # Upstream libc++ has no availability gates on Linux: what Apple's libc++ ships only on later macOS
-# versions is checked apart, by scripts/check-apple-gates.py.
+# versions is checked apart, by scripts/check-apple-gates.py, first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh libcxx
+python3 scripts/check-apple-gates.py
 export CC=clang-19 CXX=clang++-19
 
 # GoogleTest's prebuilt archives use libstdc++; built once from its sources for libc++.
