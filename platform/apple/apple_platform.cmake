@@ -82,8 +82,10 @@ else()
     "SHELL:-I ${CMAKE_CURRENT_BINARY_DIR}/swift/corvane_foundation_models_interface"
     "SHELL:-I ${corvane_standin_dir}/sim_model")
 endif()
-# Every warning of the bridge is an error, on the Mac as against the stand-in.
-target_compile_options(corvane_foundation_models_bridge PRIVATE -warnings-as-errors)
+# Every warning of the bridge is an error, on the Mac as against the stand-in. The bridge implements
+# foundation_models_bridge.h, which it imports as a Clang module (module.modulemap beside it).
+target_compile_options(corvane_foundation_models_bridge PRIVATE -warnings-as-errors
+                       "SHELL:-I ${corvane_apple_dir}")
 
 add_library(corvane_platform_apple STATIC
             ${corvane_apple_dir}/apple_platform.cc

@@ -1,7 +1,11 @@
 /* The C functions through which the macOS platform reaches Apple's on-device model. They are
-   implemented in Swift (foundation_models_bridge.swift), because FoundationModels has no C or
-   Objective-C interface. Texts cross as pointer and length, so a NUL inside a text survives.
-   Nothing here writes to standard output or standard error. */
+   implemented in Swift (foundation_models_bridge.swift, os_version.swift), because FoundationModels
+   has no C or Objective-C interface. This header is their one statement: Swift imports it as the
+   module CFoundationModelsBridge (module.modulemap) and implements each function with
+   `@implementation @_cdecl`, which fails to compile when the Swift function's type differs from the
+   declaration here or the header declares no such function (on Linux, the stand-in's C++ version
+   test includes it). Texts cross as pointer and length, so a NUL inside a text survives. Nothing
+   here writes to standard output or standard error. */
 #ifndef CORVANE_PLATFORM_APPLE_FOUNDATION_MODELS_BRIDGE_H
 #define CORVANE_PLATFORM_APPLE_FOUNDATION_MODELS_BRIDGE_H
 
@@ -12,8 +16,9 @@
 extern "C" {
 #endif
 
-/* The values returned by corvane_fm_availability. */
-enum {
+/* The values returned by corvane_fm_availability. The underlying type is fixed so that Swift, which
+   imports this header too, sees them as the Int32 the function returns. */
+enum : int32_t {
   CORVANE_FM_AVAILABLE = 0,
   CORVANE_FM_DEVICE_NOT_ELIGIBLE = 1,
   CORVANE_FM_APPLE_INTELLIGENCE_NOT_ENABLED = 2,

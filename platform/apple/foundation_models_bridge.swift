@@ -9,25 +9,17 @@
 
 import Foundation
 import FoundationModels
-
-// The availability codes of foundation_models_bridge.h.
-private let availableCode: Int32 = 0
-private let deviceNotEligibleCode: Int32 = 1
-private let appleIntelligenceNotEnabledCode: Int32 = 2
-private let modelNotReadyCode: Int32 = 3
-private let otherReasonCode: Int32 = 4
+// The C interface this file implements: its functions, codes and completion type.
+internal import CFoundationModelsBridge
 
 private let started: Int32 = 0
 private let refused: Int32 = 1
-
-public typealias CompletionFunction =
-  @convention(c) (UnsafeMutableRawPointer?, Int32, UnsafePointer<CChar>?, UInt) -> Void
 
 // The C++ completion and its context, carried into the detached task. Unsafe pointers are not
 // Sendable; this is sound because the C++ side owns `context` until `function` has been called,
 // and it is called exactly once.
 private struct Completion: @unchecked Sendable {
-  let function: CompletionFunction
+  let function: corvane_fm_completion
   let context: UnsafeMutableRawPointer?
 
   // Lends the UTF-8 bytes of `text` for the duration of the call; the C++ side copies them.
@@ -35,14 +27,14 @@ private struct Completion: @unchecked Sendable {
     var text = text
     text.withUTF8 { bytes in
       let start = UnsafeRawPointer(bytes.baseAddress)?.assumingMemoryBound(to: CChar.self)
-      function(context, succeeded ? 1 : 0, start, UInt(bytes.count))
+      function(context, succeeded ? 1 : 0, start, bytes.count)
     }
   }
 }
 
 // Decodes bytes lent by C++; ill-formed UTF-8 becomes U+FFFD, an embedded NUL stays.
-private func decodedText(_ start: UnsafePointer<CChar>, _ count: UInt) -> String {
-  String(decoding: UnsafeRawBufferPointer(start: start, count: Int(count)), as: UTF8.self)
+private func decodedText(_ start: UnsafePointer<CChar>, _ count: Int) -> String {
+  String(decoding: UnsafeRawBufferPointer(start: start, count: count), as: UTF8.self)
 }
 
 // A failure in words. The localized description alone is unreliable for these errors (it may read
@@ -56,19 +48,19 @@ private func describe(_ error: any Error) -> String {
   return printed.isEmpty ? error.localizedDescription : printed
 }
 
-@_cdecl("corvane_fm_availability")
-public nonisolated func corvaneFoundationModelsAvailability() -> Int32 {
-  guard #available(macOS 26.0, *) else { return otherReasonCode }
+@implementation @_cdecl("corvane_fm_availability")
+nonisolated func corvane_fm_availability() -> Int32 {
+  guard #available(macOS 26.0, *) else { return CORVANE_FM_OTHER_REASON }
   switch SystemLanguageModel.default.availability {
   case .available:
-    return availableCode
+    return CORVANE_FM_AVAILABLE
   case .unavailable(let reason):
     // The set of reasons is open: a later system may report one this build does not know.
     switch reason {
-    case .deviceNotEligible: return deviceNotEligibleCode
-    case .appleIntelligenceNotEnabled: return appleIntelligenceNotEnabledCode
-    case .modelNotReady: return modelNotReadyCode
-    @unknown default: return otherReasonCode
+    case .deviceNotEligible: return CORVANE_FM_DEVICE_NOT_ELIGIBLE
+    case .appleIntelligenceNotEnabled: return CORVANE_FM_APPLE_INTELLIGENCE_NOT_ENABLED
+    case .modelNotReady: return CORVANE_FM_MODEL_NOT_READY
+    @unknown default: return CORVANE_FM_OTHER_REASON
     }
   }
 }
@@ -88,12 +80,12 @@ private func generateResponse(
   }
 }
 
-@_cdecl("corvane_fm_generate")
-public nonisolated func corvaneFoundationModelsGenerate(
-  _ instructions: UnsafePointer<CChar>?, _ instructionsLength: UInt,
-  _ prompt: UnsafePointer<CChar>?, _ promptLength: UInt,
+@implementation @_cdecl("corvane_fm_generate")
+nonisolated func corvane_fm_generate(
+  _ instructions: UnsafePointer<CChar>?, _ instructionsLength: Int,
+  _ prompt: UnsafePointer<CChar>?, _ promptLength: Int,
   _ temperature: Double, _ maximumResponseTokens: Int64,
-  _ completion: CompletionFunction?, _ context: UnsafeMutableRawPointer?
+  _ completion: corvane_fm_completion?, _ context: UnsafeMutableRawPointer?
 ) -> Int32 {
   guard #available(macOS 26.0, *) else { return refused }
   guard let prompt, let completion, maximumResponseTokens > 0 else { return refused }

@@ -3,9 +3,10 @@
 // reports the kernel's.
 
 import Foundation
+internal import CFoundationModelsBridge
 
-@_cdecl("corvane_fm_os_at_least")
-public nonisolated func corvaneFoundationModelsOsAtLeast(
+@implementation @_cdecl("corvane_fm_os_at_least")
+nonisolated func corvane_fm_os_at_least(
   _ major: Int32, _ minor: Int32, _ patch: Int32
 ) -> Int32 {
   let version = OperatingSystemVersion(
