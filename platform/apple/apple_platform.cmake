@@ -41,7 +41,11 @@ function(corvane_swift_library name module)
     Swift_MODULE_NAME ${module}
     Swift_MODULE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/swift/${name})
   # A module of one file would otherwise get a main of its own, next to the one in src/main.cc.
-  target_compile_options(${name} PRIVATE -parse-as-library)
+  # The C headers Swift imports as modules are compiled into a cache of this build's own, which is
+  # rebuilt whenever one of them changes (a cache shared by every build on the machine was seen to
+  # keep a header's old version).
+  target_compile_options(${name} PRIVATE -parse-as-library
+                         "SHELL:-module-cache-path ${CMAKE_CURRENT_BINARY_DIR}/swift/module-cache")
 endfunction()
 
 if(APPLE)
