@@ -21,6 +21,14 @@ if(APPLE AND NOT CMAKE_GENERATOR STREQUAL "Xcode")
 endif()
 enable_language(Swift)
 
+# The Swift the bridge is written and checked with: Swift 6.3 (Xcode 26.5 or later on a Mac). It
+# implements its C header with `@implementation @_cdecl`, which Swift 6.3 accepts without any
+# experimental flag; no earlier compiler is checked against the bridge.
+set(corvane_minimum_swift 6.3)
+if(CMAKE_Swift_COMPILER_VERSION VERSION_LESS corvane_minimum_swift)
+  message(FATAL_ERROR "corvane's macOS platform needs Swift ${corvane_minimum_swift} or later (Xcode 26.5 or later); ${CMAKE_Swift_COMPILER} is Swift ${CMAKE_Swift_COMPILER_VERSION}.")
+endif()
+
 # The project's warning options are C and C++ ones, which swiftc rejects. They also reach swiftc
 # when it links, so they are limited to C and C++ for every target made from here on.
 get_property(corvane_directory_options DIRECTORY PROPERTY COMPILE_OPTIONS)
