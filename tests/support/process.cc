@@ -13,6 +13,10 @@
 #include <sstream>
 #include <string_view>
 
+// The environment of this process. glibc declares it only with _GNU_SOURCE, macOS's headers not at
+// all; the variable itself exists on both.
+extern char** environ;
+
 namespace corvane::testing {
 
 std::string temporaryPath(const std::string& stem) {

@@ -3,8 +3,12 @@
 // be held to the same process tests.
 #include "sim_model/sim_model.h"
 
+#if defined(__APPLE__)
+#include <pthread.h>
+#else
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <optional>
@@ -16,8 +20,13 @@
 
 namespace {
 
-// Linux numbers the main thread like the process.
+// Whether the caller is the process's first thread: macOS says so itself; Linux numbers that
+// thread like the process.
+#if defined(__APPLE__)
+bool onMainThread() { return pthread_main_np() != 0; }
+#else
 bool onMainThread() { return syscall(SYS_gettid) == getpid(); }
+#endif
 
 std::optional<std::string_view> optionalText(const char* text, std::size_t length) {
   if (text == nullptr) return std::nullopt;
