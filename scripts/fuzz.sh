@@ -44,7 +44,7 @@ for target in "${targets[@]}"; do
   log=build-fuzz/logs/$target.log
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n1)
   time=$(sed -n 's/^Done [0-9]* runs in \([0-9]*\) second.*/\1/p' "$log" | tail -n1)
-  echo "$target: ${runs:-?} executions in ${time:-?} s, corpus $(ls "build-fuzz/corpus/$target" | wc -l) inputs"
+  echo "$target: ${runs:-?} executions in ${time:-?} s, corpus $(find "build-fuzz/corpus/$target" -type f | wc -l) inputs"
 done
 if [[ ${#failed[@]} -gt 0 ]]; then
   for target in "${failed[@]}"; do
