@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those that are missing, so that a machine that
-# already has them starts at once. Usage: install-deps.sh build|test|sanitizers|libcxx
+# already has them starts at once. Usage: install-deps.sh build|test|sanitizers|libcxx|lint
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libboost-json1.81-dev libutf8proc-dev)
@@ -22,6 +22,11 @@ fi
 # and clang 19's sanitizer and libFuzzer runtimes for the fuzz targets.
 if [[ "${1:-build}" == libcxx ]]; then
   packages+=(clang-19 libc++-19-dev libc++abi-19-dev libclang-rt-19-dev libfast-float-dev)
+fi
+
+# The lint: shellcheck, and a virtual environment for check-jsonschema from PyPI.
+if [[ "${1:-build}" == lint ]]; then
+  packages=(shellcheck python3-venv)
 fi
 
 missing=()
