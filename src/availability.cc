@@ -23,13 +23,15 @@ std::optional<std::string_view> unavailabilityMessage(Platform& platform) {
 }
 
 void runAvailability(Platform& platform) {
-  ResponseObject reply;
-  if (const auto reason = unavailabilityMessage(platform)) {
-    reply.set("available", false).set("reason", std::string(*reason));
-  } else {
-    reply.set("available", true);
-  }
-  emit(platform, reply);
+  emitBuilt(platform, [&] {
+    ResponseObject reply;
+    if (const auto reason = unavailabilityMessage(platform)) {
+      reply.set("available", false).set("reason", std::string(*reason));
+    } else {
+      reply.set("available", true);
+    }
+    return reply;
+  });
 }
 
 }  // namespace corvane

@@ -19,15 +19,15 @@ namespace {
 void runWorker(Platform& platform, GenerationJob job, std::binary_semaphore& done) {
   {
     const GenerationJob local = std::move(job);
-    ResponseObject reply;
-    try {
-      reply = generateReply(platform, local);
-    } catch (const std::bad_alloc&) {
-      // An answer too large for the memory left: reported like any failed generation.
-      reply =
-          ResponseObject::error("on-device generation failed: not enough memory for the answer");
-    }
-    emit(platform, reply);
+    emitBuilt(platform, [&] {
+      try {
+        return generateReply(platform, local);
+      } catch (const std::bad_alloc&) {
+        // An answer too large for the memory left: reported like any failed generation.
+        return ResponseObject::error(
+            "on-device generation failed: not enough memory for the answer");
+      }
+    });
   }
   done.release();
 }
@@ -80,6 +80,7 @@ ResponseObject generateReply(Platform& platform, const GenerationJob& job) {
 
 void runChat(Platform& platform) {
   std::variant<GenerationJob, ResponseObject> prepared;
+  bool outOfMemory = false;
   try {
     // The request's bytes and records are dropped here, before the generation starts.
     InputRead input = platform.readStandardInput();
@@ -90,7 +91,11 @@ void runChat(Platform& platform) {
     }
   } catch (const std::bad_alloc&) {
     // A request larger than the memory the process may use. Unwinding has released what it held.
-    prepared = ResponseObject::error("not enough memory for the chat request");
+    outOfMemory = true;
+  }
+  if (outOfMemory) {
+    emitBuilt(platform, [] { return ResponseObject::error("not enough memory for the chat request"); });
+    std::exit(1);
   }
   if (auto* refusal = std::get_if<ResponseObject>(&prepared)) {
     emit(platform, *refusal);
@@ -98,13 +103,22 @@ void runChat(Platform& platform) {
   }
 
   std::binary_semaphore done{0};
+  std::error_code startFailure;
   try {
     std::thread(runWorker, std::ref(platform), std::move(std::get<GenerationJob>(prepared)),
                 std::ref(done))
         .detach();
   } catch (const std::system_error& error) {
-    emit(platform, ResponseObject::error(std::string("could not start the generation worker: ") +
-                                         error.what()));
+    startFailure = error.code();
+  } catch (const std::bad_alloc&) {
+    // The thread's start-up record could not be allocated.
+    startFailure = std::make_error_code(std::errc::not_enough_memory);
+  }
+  if (startFailure) {
+    emitBuilt(platform, [&] {
+      return ResponseObject::error("could not start the generation worker: " +
+                                   startFailure.message());
+    });
     std::exit(1);
   }
   done.acquire();

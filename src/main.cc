@@ -15,7 +15,9 @@ int main(int argc, char** argv) {
   using namespace corvane;
   // A reader that has gone away must not end the run by signal: writing the reply then fails like
   // any other write to standard output, unnoticed, and the exit status stays the command's.
+  // Nor may a file-size limit (SIGXFSZ): past it a write fails with EFBIG, and the same holds.
   std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);
   Platform& platform = defaultPlatform();
 
   // Only the first argument after the program path is read; further ones are ignored.
@@ -29,7 +31,9 @@ int main(int argc, char** argv) {
     runChat(platform);
     return 0;
   }
-  emit(platform, ResponseObject::error("unknown command: " + toValidUtf8(command) +
-                                       " (expected 'availability' or 'chat')"));
+  emitBuilt(platform, [&] {
+    return ResponseObject::error("unknown command: " + toValidUtf8(command) +
+                                 " (expected 'availability' or 'chat')");
+  });
   std::exit(1);
 }

@@ -36,9 +36,18 @@ std::optional<std::string> serializeReply(const ResponseObject& reply) {
   return line;
 }
 
-void emit(Platform& platform, const ResponseObject& reply) {
-  const std::optional<std::string> line = serializeReply(reply);
+void emit(Platform& platform, const ResponseObject& reply) noexcept {
+  std::optional<std::string> line;
+  try {
+    line = serializeReply(reply);
+  } catch (const std::bad_alloc&) {
+    // No memory for the line: the fallback needs none.
+  }
   platform.writeStandardOutput(line ? std::string_view(*line) : fallbackReplyLine);
+}
+
+void emitFallback(Platform& platform) noexcept {
+  platform.writeStandardOutput(fallbackReplyLine);
 }
 
 }  // namespace corvane

@@ -1,6 +1,7 @@
 // The one reply line every run prints, and the writer through which it leaves the program.
 #pragma once
 
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -39,7 +40,22 @@ inline constexpr std::string_view fallbackReplyLine = "{\"error\":\"failed to en
 std::optional<std::string> serializeReply(const ResponseObject& reply);
 
 // Writes the reply (or the fallback line) to standard output. Never fails, never ends the process;
-// the caller chooses the exit status afterwards.
-void emit(Platform& platform, const ResponseObject& reply);
+// the caller chooses the exit status afterwards. A reply whose line cannot be made for lack of
+// memory is written as the fallback line too.
+void emit(Platform& platform, const ResponseObject& reply) noexcept;
+
+// Writes the fallback line.
+void emitFallback(Platform& platform) noexcept;
+
+// Writes the reply that `build` returns. When there is not the memory to build it, the fallback
+// line stands for it, so that the run still answers with one line and its own exit status.
+template <typename Build>
+void emitBuilt(Platform& platform, Build&& build) noexcept {
+  try {
+    emit(platform, build());
+  } catch (const std::bad_alloc&) {
+    emitFallback(platform);
+  }
+}
 
 }  // namespace corvane

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,21 @@ bool waitUntilReady(int fd, short events) {
 }
 
 bool wouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+// Whether `size` more bytes fit in standard output under the file-size limit. Past the limit
+// write(2) writes what still fits and fails after that, which would leave part of a line; a line
+// that cannot be written whole is not begun. Only regular files have such a limit.
+bool fitsFileSizeLimit(std::size_t size) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
+  struct stat info {};
+  if (fstat(STDOUT_FILENO, &info) != 0 || !S_ISREG(info.st_mode)) return true;
+  const int flags = fcntl(STDOUT_FILENO, F_GETFL);
+  const off_t at =
+      flags != -1 && (flags & O_APPEND) != 0 ? info.st_size : lseek(STDOUT_FILENO, 0, SEEK_CUR);
+  return at >= 0 && static_cast<rlim_t>(at) <= limit.rlim_cur &&
+         size <= limit.rlim_cur - static_cast<rlim_t>(at);
+}
 
 }  // namespace
 
@@ -76,6 +92,7 @@ InputRead readAllStandardInput() {
 void writeToStandardOutput(std::string_view bytes) {
   // write(2) until all is written: the C library's buffered stream would drop what a non-blocking
   // descriptor refuses for now, and the caller would get part of a line.
+  if (!fitsFileSizeLimit(bytes.size())) return;
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t wrote = write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);

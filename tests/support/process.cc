@@ -140,6 +140,10 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
       const rlimit limit{options.addressSpaceLimit, options.addressSpaceLimit};
       setrlimit(RLIMIT_AS, &limit);
     }
+    if (options.fileSizeLimit) {
+      const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     execve(executable.c_str(), argv.data(), envp.data());
     _exit(127);
   }

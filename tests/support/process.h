@@ -3,6 +3,7 @@
 // with SIGPIPE at its default action, as from a shell, whatever the test process does with it.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +38,7 @@ struct ProcessOptions {
   std::string stdinData;
   StdoutKind stdoutKind = StdoutKind::collected;
   std::size_t addressSpaceLimit = 0;  // bytes of address space the child may use; 0: no limit
+  std::optional<std::size_t> fileSizeLimit;  // the largest file the child may write, in bytes
 };
 
 struct ProcessResult {
