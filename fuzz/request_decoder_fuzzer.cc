@@ -48,6 +48,9 @@ void fuzz(std::string_view bytes, FuzzedDataProvider&) {
   const json::parse_options options{.max_depth = 1024};  // the decoder's, to judge the same text
   json::error_code error;
   const json::value top = json::parse(bytes, error, {}, options);
+  // The tree parser refuses exponents past an int, which are JSON and which the decoder reads (its
+  // table holds those cases); such a text has no tree to compare with.
+  if (error == json::error::exponent_overflow) return;
   if (error) return FUZZ_CHECK(std::ranges::any_of(syntaxFailures, failsWith));
   // The tree's request or first failure; it keeps the last of repeated keys, like the decoder.
   const auto given = [](const json::value& object, std::string_view key) {

@@ -9,6 +9,7 @@
 
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/src.hpp>
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -131,6 +132,13 @@ class RequestHandler {
   static constexpr std::size_t max_key_size = std::size_t(-1);
   static constexpr std::size_t max_string_size = std::size_t(-1);
 
+  // The text being parsed may be a copy of the request with some exponents rewritten (see
+  // withExponentsClamped); number texts are then read from the original at the same offsets.
+  void readNumbersFrom(const char* parsed, const char* original) {
+    parsed_ = parsed;
+    original_ = original;
+  }
+
   bool on_document_begin(json::error_code&) { return true; }
   bool on_document_end(json::error_code&) { return true; }
 
@@ -209,7 +217,7 @@ class RequestHandler {
   }
 
   bool on_number_part(json::string_view part, json::error_code&) {
-    if (numberIsRead()) numberText_.append(part.data(), part.size());
+    if (numberIsRead()) appendNumberText(part);
     return true;
   }
 
@@ -398,6 +406,10 @@ class RequestHandler {
     ++messageIndex_;
   }
 
+  void appendNumberText(json::string_view part) {
+    numberText_.append(original_ + (part.data() - parsed_), part.size());
+  }
+
   // Whether a number in the current position is a field's value, whose text is then collected.
   bool numberIsRead() const {
     return innermost() == Container::topObject &&
@@ -410,7 +422,7 @@ class RequestHandler {
       scalarOrContainer(ValueKind::number);
       return;
     }
-    numberText_.append(rest.data(), rest.size());
+    appendNumberText(rest);
     if (topKey_ == TopKey::temperature) {
       temperature_.reset();
       if (const auto value = finiteDoubleOf(numberText_)) {
@@ -447,6 +459,8 @@ class RequestHandler {
   std::string* stringTarget_ = nullptr;
   bool stringStarted_ = false;
   std::string numberText_;
+  const char* parsed_ = nullptr;
+  const char* original_ = nullptr;
 
   Field<std::vector<ChatMessage>> messages_;
   std::size_t messageIndex_ = 0;
@@ -518,17 +532,59 @@ std::string describeParseError(const json::error_code& error, std::string_view t
   return "syntax error at " + where + ": " + whatIsWrong(error, text, offset);
 }
 
-}  // namespace
+// Boost.JSON refuses a number whose exponent does not fit an int ("exponent overflow"), although
+// the text is valid JSON. Past a billion, an exponent only ever makes a zero or an infinity of any
+// number that fits in memory, so a copy of the text in which each such exponent reads 999999999,
+// zero-padded to its own width so that every offset stays, parses to the same outcome. Strings are
+// passed over whole, so their contents never change.
+std::string withExponentsClamped(std::string_view text) {
+  std::string copy(text);
+  constexpr std::string_view ceiling = "999999999";
+  for (std::size_t i = 0; i < copy.size(); ++i) {
+    if (copy[i] == '"') {
+      for (++i; i < copy.size() && copy[i] != '"'; ++i) i += copy[i] == '\\';
+      continue;
+    }
+    if ((copy[i] != 'e' && copy[i] != 'E') || i == 0 || !std::isdigit((unsigned char)copy[i - 1]))
+      continue;
+    std::size_t start = i + 1;
+    if (start < copy.size() && (copy[start] == '+' || copy[start] == '-')) ++start;
+    std::size_t end = start;
+    while (end < copy.size() && std::isdigit(static_cast<unsigned char>(copy[end]))) ++end;
+    std::size_t significant = start;
+    while (significant < end && copy[significant] == '0') ++significant;
+    if (end - significant > ceiling.size()) {
+      std::fill(copy.begin() + start, copy.begin() + end, '0');
+      copy.replace(end - ceiling.size(), ceiling.size(), ceiling);
+    }
+    i = end - 1;
+  }
+  return copy;
+}
 
-std::variant<ChatRequest, DecodeFailure> decodeChatRequest(std::string_view bytes) {
+// Parses `parsed`, which is `original` or a copy of it of the same length.
+std::variant<ChatRequest, DecodeFailure> decode(std::string_view parsed, std::string_view original,
+                                                json::error_code& error) {
   json::parse_options options;
   options.max_depth = maxNestingDepth;
   json::basic_parser<RequestHandler> parser(options);
-  json::error_code error;
-  const std::size_t used = parser.write_some(false, bytes.data(), bytes.size(), error);
-  if (!error && used < bytes.size()) error = json::error::extra_data;
-  if (error) return DecodeFailure{describeParseError(error, bytes, used)};
+  parser.handler().readNumbersFrom(parsed.data(), original.data());
+  const std::size_t used = parser.write_some(false, parsed.data(), parsed.size(), error);
+  if (!error && used < parsed.size()) error = json::error::extra_data;
+  if (error) return DecodeFailure{describeParseError(error, original, used)};
   return parser.handler().result();
+}
+
+}  // namespace
+
+std::variant<ChatRequest, DecodeFailure> decodeChatRequest(std::string_view bytes) {
+  json::error_code error;
+  auto decoded = decode(bytes, bytes, error);
+  if (error == json::error::exponent_overflow) {
+    const std::string clamped = withExponentsClamped(bytes);
+    decoded = decode(clamped, bytes, error);
+  }
+  return decoded;
 }
 
 }  // namespace corvane

@@ -184,34 +184,37 @@ TEST_P(Process, Run) {
   json::array collected{"collected"};
   const json::array& stdoutKinds =
       row.contains("stdoutKinds") ? row.at("stdoutKinds").as_array() : collected;
-  for (const json::value& limit : limits)
-  for (const json::value& kind : stdoutKinds) {
-    SCOPED_TRACE(json::serialize(kind) + " " + json::serialize(limit));
-    options.addressSpaceLimit = static_cast<std::size_t>(limit.as_int64()) << 20;
-    options.stdoutKind =
-        kindOf<StdoutKind>(kind, {{"collected", StdoutKind::collected},
-                                  {"closed", StdoutKind::closed},
-                                  {"brokenPipe", StdoutKind::brokenPipe},
-                                  {"full", StdoutKind::full},
-                                  {"lateNonBlockingPipe", StdoutKind::lateNonBlockingPipe}});
-    const auto start = std::chrono::steady_clock::now();
-    const ProcessResult result = runProcess(GetParam().bin, options);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_TRUE(result.exited) << "ended by signal " << result.status;
-    if (const auto* status = row.if_contains("status")) {
-      EXPECT_EQ(result.status, status->as_int64());
-    } else {
-      EXPECT_TRUE(isReplyWithItsStatus(result.out, result.status)) << result.out.substr(0, 200);
-    }
-    EXPECT_EQ(result.err, "");
-    if (row.contains("replyLost")) EXPECT_EQ(result.out, "");  // not even part of a line
-    if (const auto* reply = row.if_contains("reply")) {
-      // Compared without printing: a mismatch of a hundred megabytes would flood the log.
-      const std::string expected = textOf(*reply) + "\n";
-      EXPECT_TRUE(result.out == expected) << "reply: " << result.out.substr(0, 500);
-    }
-    if (const auto* atLeast = row.if_contains("minMs")) {
-      EXPECT_GE(elapsed, std::chrono::milliseconds(atLeast->as_int64()));
+  for (const json::value& limit : limits) {
+    for (const json::value& kind : stdoutKinds) {
+      SCOPED_TRACE(json::serialize(kind) + " " + json::serialize(limit));
+      options.addressSpaceLimit = static_cast<std::size_t>(limit.as_int64()) << 20;
+      options.stdoutKind =
+          kindOf<StdoutKind>(kind, {{"collected", StdoutKind::collected},
+                                    {"closed", StdoutKind::closed},
+                                    {"brokenPipe", StdoutKind::brokenPipe},
+                                    {"full", StdoutKind::full},
+                                    {"lateNonBlockingPipe", StdoutKind::lateNonBlockingPipe}});
+      const auto start = std::chrono::steady_clock::now();
+      const ProcessResult result = runProcess(GetParam().bin, options);
+      const auto elapsed = std::chrono::steady_clock::now() - start;
+      EXPECT_TRUE(result.exited) << "ended by signal " << result.status;
+      if (const auto* status = row.if_contains("status")) {
+        EXPECT_EQ(result.status, status->as_int64());
+      } else {
+        EXPECT_TRUE(isReplyWithItsStatus(result.out, result.status)) << result.out.substr(0, 200);
+      }
+      EXPECT_EQ(result.err, "");
+      if (row.contains("replyLost")) {
+        EXPECT_EQ(result.out, "");  // not even part of a line
+      }
+      if (const auto* reply = row.if_contains("reply")) {
+        // Compared without printing: a mismatch of a hundred megabytes would flood the log.
+        const std::string expected = textOf(*reply) + "\n";
+        EXPECT_TRUE(result.out == expected) << "reply: " << result.out.substr(0, 500);
+      }
+      if (const auto* atLeast = row.if_contains("minMs")) {
+        EXPECT_GE(elapsed, std::chrono::milliseconds(atLeast->as_int64()));
+      }
     }
   }
 
