@@ -94,7 +94,8 @@ void runChat(Platform& platform) {
     outOfMemory = true;
   }
   if (outOfMemory) {
-    emitBuilt(platform, [] { return ResponseObject::error("not enough memory for the chat request"); });
+    emitBuilt(platform,
+              [] { return ResponseObject::error("not enough memory for the chat request"); });
     std::exit(1);
   }
   if (auto* refusal = std::get_if<ResponseObject>(&prepared)) {

@@ -7,9 +7,9 @@
 // answer must not depend on where in the document a member stands.
 #include "chat_request.h"
 
+#include <algorithm>
 #include <boost/json/basic_parser_impl.hpp>
 #include <boost/json/src.hpp>
-#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -55,9 +55,9 @@ std::string echoNumber(std::string_view text) {
 // The double nearest to the value of a JSON number's text (ties to even), or nothing when that is
 // infinite. strtod rounds exactly in the C libraries this runs on (glibc, and Apple's libc from
 // gdtoa), for any number of digits, and gives an infinity on overflow and a subnormal or a zero of
-// the text's sign on underflow. Floating-point std::from_chars would do the same, but Apple's libc++
-// ships it only from macOS 26 on, and the program runs from macOS 14. The program never leaves the
-// "C" locale, so strtod reads the decimal point as JSON writes it.
+// the text's sign on underflow. Floating-point std::from_chars would do the same, but Apple's
+// libc++ ships it only from macOS 26 on, and the program runs from macOS 14. The program never
+// leaves the "C" locale, so strtod reads the decimal point as JSON writes it.
 std::optional<double> finiteDoubleOf(const std::string& text) {
   const double value = std::strtod(text.c_str(), nullptr);
   if (!std::isfinite(value)) return std::nullopt;

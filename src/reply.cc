@@ -46,8 +46,6 @@ void emit(Platform& platform, const ResponseObject& reply) noexcept {
   platform.writeStandardOutput(line ? std::string_view(*line) : fallbackReplyLine);
 }
 
-void emitFallback(Platform& platform) noexcept {
-  platform.writeStandardOutput(fallbackReplyLine);
-}
+void emitFallback(Platform& platform) noexcept { platform.writeStandardOutput(fallbackReplyLine); }
 
 }  // namespace corvane

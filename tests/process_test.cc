@@ -122,9 +122,8 @@ bool isReplyWithItsStatus(const std::string& out, int status) {
   if (error || !reply.is_object()) return false;
   if (out == fallbackLine) return status == 0 || status == 1;
   if (reply.as_object().contains("content")) return status == 0;
-  const json::string* text = reply.as_object().if_contains("error")
-                                 ? reply.as_object().at("error").if_string()
-                                 : nullptr;
+  const json::string* text =
+      reply.as_object().if_contains("error") ? reply.as_object().at("error").if_string() : nullptr;
   if (text == nullptr) return false;
   return status == (text->starts_with("on-device generation failed: ") ? 0 : 1);
 }
@@ -137,13 +136,14 @@ TEST_P(Process, Run) {
   // has no model) is named by the row, so that elsewhere it is skipped by name, never silently.
   const json::value* linuxOnly = row.if_contains("linuxOnly");
   const json::value* kinds = row.if_contains("stdoutKinds");
-  const bool fullStdout = kinds != nullptr && std::ranges::find(kinds->as_array(), "full") !=
-                                                  kinds->as_array().end();
+  const bool fullStdout =
+      kinds != nullptr && std::ranges::find(kinds->as_array(), "full") != kinds->as_array().end();
   if ((fullStdout || row.contains("addressSpaceLimitMiB")) && linuxOnly == nullptr) {
     FAIL() << "a row with a full stdout or an address-space limit needs a \"linuxOnly\" reason";
   }
 #ifndef __linux__
-  if (linuxOnly != nullptr) GTEST_SKIP() << "needs Linux: " << std::string_view(linuxOnly->as_string());
+  if (linuxOnly != nullptr)
+    GTEST_SKIP() << "needs Linux: " << std::string_view(linuxOnly->as_string());
 #endif
   ProcessOptions options;
   options.args = {"chat"};
