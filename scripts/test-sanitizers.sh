@@ -30,5 +30,7 @@ ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
 build build-tsan thread
 norandom=()
 setarch "$(uname -m)" -R true 2>/dev/null && norandom=(setarch "$(uname -m)" -R)
+# Rows under a file-size limit are left out: ThreadSanitizer's run-time writes a file of its own at
+# start, and is ended by SIGXFSZ there before the program runs.
 "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j"$(nproc)" \
-  -R '^(Chat[A-Za-z]*|Process)\.' -E '100MB|AMillion|TheMillionth|Longest|1MBOf'
+  -R '^(Chat[A-Za-z]*|Process)\.' -E '100MB|AMillion|TheMillionth|Longest|1MBOf|FileSizeLimit'
