@@ -2,13 +2,15 @@
 // the same bytes on every run: a fixed-seed generator picks the words, so the benchmark's inputs
 // never differ between machines or runs.
 //
-// Usage: generate_request MESSAGES BYTES
+// Usage: generate_request MESSAGES BYTES [NON_ASCII_PERCENT]
 //
 // The text mixes ASCII words with accented Latin, Greek, Cyrillic, CJK, Hangul and Arabic words,
 // combining marks, emoji (with skin tones, joiners and flags), and JSON escapes (\n, \", \u00e9,
 // surrogate pairs), so that decoding and character counting both meet what a real conversation
 // holds. Every message has about the same size, so requests of different sizes differ only in the
-// number of messages.
+// number of messages. NON_ASCII_PERCENT is the share of words drawn from the non-ASCII ones (40 by
+// default, which makes roughly half the bytes non-ASCII): 5 gives a mostly-ASCII conversation, 100
+// one with no ASCII word at all.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -79,14 +81,15 @@ std::string_view pick(Random& random, const std::string_view (&words)[N]) {
 }
 
 // One message's content, as JSON string contents, of about `size` bytes.
-void appendContent(std::string& out, Random& random, std::size_t size) {
+void appendContent(std::string& out, Random& random, std::size_t size,
+                   std::size_t nonAsciiPercent) {
   const std::size_t start = out.size();
   bool first = true;
   while (out.size() - start < size) {
     if (!first) out += random.below(12) == 0 ? "\\n" : " ";
     first = false;
-    // About two words in five are non-ASCII, which makes roughly half the bytes non-ASCII.
-    out += random.below(5) < 2 ? pick(random, otherWords) : pick(random, asciiWords);
+    out +=
+        random.below(100) < nonAsciiPercent ? pick(random, otherWords) : pick(random, asciiWords);
   }
 }
 
@@ -99,10 +102,11 @@ std::string_view roleOf(std::size_t index, Random& random) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("usage: generate_request MESSAGES BYTES\n", stderr);
+  if (argc != 3 && argc != 4) {
+    std::fputs("usage: generate_request MESSAGES BYTES [NON_ASCII_PERCENT]\n", stderr);
     return 2;
   }
+  const std::size_t nonAsciiPercent = argc == 4 ? std::strtoull(argv[3], nullptr, 10) : 40;
   const std::size_t messages = std::strtoull(argv[1], nullptr, 10);
   const std::size_t bytes = std::strtoull(argv[2], nullptr, 10);
   if (messages == 0) {
@@ -124,7 +128,7 @@ int main(int argc, char** argv) {
     out += "{\"role\":\"";
     out += roleOf(i, random);
     out += "\",\"content\":\"";
-    appendContent(out, random, contentSize);
+    appendContent(out, random, contentSize, nonAsciiPercent);
     out += "\"}";
     if (out.size() >= (1 << 20)) {
       std::fwrite(out.data(), 1, out.size(), stdout);

@@ -2,6 +2,8 @@
 
 #include <utf8proc.h>
 
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace corvane {
@@ -42,28 +44,70 @@ CodePoint decodeAt(std::string_view text, std::size_t at) {
   return {value, length};
 }
 
-// Decides, one code point at a time, where characters begin.
+// Whether a code point is "plain" for segmentation: of the grapheme class Other and, where the
+// library knows Indic conjunct breaks, none of their classes. Letters of most scripts (Latin,
+// Greek, Cyrillic, CJK ideographs, Arabic, …) are. Between two plain code points, or after an ASCII
+// one and before a plain one, a character always starts (no rule of UAX #29 joins them), and after
+// a plain code point utf8proc's state is nothing but that code point's class, which a zero state
+// derives afresh.
+bool isPlain(const utf8proc_property_t& property) {
+#if UTF8PROC_VERSION_MAJOR > 2 || (UTF8PROC_VERSION_MAJOR == 2 && UTF8PROC_VERSION_MINOR >= 9)
+  if (property.indic_conjunct_break != UTF8PROC_INDIC_CONJUNCT_BREAK_NONE) return false;
+#endif
+  return property.boundclass == UTF8PROC_BOUNDCLASS_OTHER;
+}
+
+// Decides, one code point at a time, where characters begin. utf8proc's rules are applied in full
+// wherever a code point is neither ASCII nor plain, or follows one that is neither; elsewhere the
+// answer is known without them, which is where nearly all text is.
 class GraphemeBreaker {
  public:
+  // Whether the code point given last is ASCII (and there was one).
+  bool afterAscii() const { return previous_ < 0x80; }
+  char32_t previous() const { return previous_; }
+
+  // Takes `last` as the code point given last, after a run of ASCII that the caller segmented
+  // itself.
+  void continueAfterAscii(char last) {
+    previous_ = static_cast<unsigned char>(last);
+    previousSimple_ = true;
+    state_ = 0;
+  }
+
   // True when a character begins at `next`, the code point that follows all those given so far.
   bool breaksBefore(char32_t next) {
     const char32_t previous = previous_;
     previous_ = next;
-    if (previous == noCodePoint) return true;
+    if (previous == noCodePoint) {
+      previousSimple_ = next < 0x80 || isPlain(*utf8proc_get_property(toUtf8proc(next)));
+      return true;
+    }
     if (previous < 0x80 && next < 0x80) {
-      // Between two ASCII code points only CR LF stays together. After an ASCII code point
-      // utf8proc's state is nothing but that code point's own class, which a zero state derives
-      // afresh on the next call, so the state is reset rather than kept.
+      // Between two ASCII code points only CR LF stays together.
       state_ = 0;
+      previousSimple_ = true;
       return !(previous == '\r' && next == '\n');
     }
-    return utf8proc_grapheme_break_stateful(static_cast<utf8proc_int32_t>(previous),
-                                            static_cast<utf8proc_int32_t>(next), &state_);
+    const bool nextSimple = next < 0x80 || isPlain(*utf8proc_get_property(toUtf8proc(next)));
+    const bool simple = previousSimple_ && nextSimple;
+    previousSimple_ = nextSimple;
+    if (simple) {
+      state_ = 0;
+      return true;
+    }
+    const bool breaks =
+        utf8proc_grapheme_break_stateful(toUtf8proc(previous), toUtf8proc(next), &state_);
+    if (nextSimple) state_ = 0;  // what utf8proc's state after `next` holds, derived afresh
+    return breaks;
   }
 
  private:
   static constexpr char32_t noCodePoint = std::numeric_limits<char32_t>::max();
+  static utf8proc_int32_t toUtf8proc(char32_t codePoint) {
+    return static_cast<utf8proc_int32_t>(codePoint);
+  }
   char32_t previous_ = noCodePoint;
+  bool previousSimple_ = false;
   utf8proc_int32_t state_ = 0;
 };
 
@@ -75,6 +119,55 @@ struct Boundary {
   bool atEnd() const { return offset == std::numeric_limits<std::size_t>::max(); }
 };
 
+constexpr std::uint64_t everyByte(unsigned char byte) { return 0x0101010101010101ULL * byte; }
+
+// The eight bytes at `bytes`, in memory order whatever the machine's byte order (only which bytes
+// are present matters to the callers).
+std::uint64_t wordAt(const char* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  return word;
+}
+
+// The end of the run of ASCII bytes in `bytes` that starts at `at`: eight bytes at a time, then
+// byte by byte.
+std::size_t asciiRunEnd(std::string_view bytes, std::size_t at) {
+  while (bytes.size() - at >= 8 && (wordAt(bytes.data() + at) & everyByte(0x80)) == 0) at += 8;
+  while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
+  return at;
+}
+
+// Segments the ASCII run of `bytes` that starts at `at`, right after an ASCII code point: between
+// two ASCII code points a character always starts, except at the line feed of CR LF, so no
+// property is looked up and a run holding no carriage return counts one character a byte. Returns
+// where the run ends, or where character count + 1 starts (then `characters` == count and
+// `stopped` is set).
+std::size_t segmentAsciiRun(std::string_view bytes, std::size_t at, GraphemeBreaker& breaker,
+                            std::size_t& characters, std::size_t count, bool& stopped) {
+  const std::size_t end = asciiRunEnd(bytes, at);
+  const std::string_view run = bytes.substr(at, end - at);
+  if (breaker.previous() != '\r' && run.size() <= count - characters &&
+      run.find('\r') == std::string_view::npos) {
+    characters += run.size();
+    breaker.continueAfterAscii(run.back());
+    return end;
+  }
+  auto previous = static_cast<char>(breaker.previous());
+  for (; at < end; ++at) {
+    const char next = bytes[at];
+    if (!(previous == '\r' && next == '\n')) {
+      if (characters == count) {
+        stopped = true;
+        break;
+      }
+      ++characters;
+    }
+    previous = next;
+  }
+  breaker.continueAfterAscii(previous);
+  return at;
+}
+
 // Walks to the boundary after the first `count` characters, or to the end of a shorter text. Stops
 // at the first code point of character count + 1, so nothing beyond it is ever decoded.
 Boundary boundaryAfter(TextPieces text, std::size_t count) {
@@ -83,6 +176,12 @@ Boundary boundaryAfter(TextPieces text, std::size_t count) {
   for (std::size_t piece = 0; piece < text.size(); ++piece) {
     const std::string_view bytes = text[piece];
     for (std::size_t at = 0; at < bytes.size();) {
+      if (breaker.afterAscii() && static_cast<unsigned char>(bytes[at]) < 0x80) {
+        bool stopped = false;
+        at = segmentAsciiRun(bytes, at, breaker, characters, count, stopped);
+        if (stopped) return {piece, at, characters};
+        continue;
+      }
       const CodePoint codePoint = decodeAt(bytes, at);
       if (breaker.breaksBefore(codePoint.value)) {
         if (characters == count) return {piece, at, characters};
