@@ -21,18 +21,11 @@ ROOT = pathlib.Path(__file__).resolve().parent.parent
 HEADER = "/usr/lib/llvm-19/include/c++/v1/__configuration/availability.h"
 SOURCES = ("src", "platform", "tests", "fuzz", "bench")
 
-# Facility (the header's _LIBCPP_AVAILABILITY_HAS_<name>) -> regular expressions of the names that
-# reach it. An empty list says the gate never fails a build: libc++ then falls back by itself.
+# Facility gated after the deployment target (the header's _LIBCPP_AVAILABILITY_HAS_<name>) ->
+# regular expressions of the names that reach it. An empty list says the gate never fails a build:
+# libc++ then falls back by itself. A facility the header gates after the target and this table
+# lacks fails the check, so a lower target or a newer libc++ asks for its names here.
 NAMES = {
-    "BAD_OPTIONAL_ACCESS": [r"\bbad_optional_access\b", r"\.value\(\)"],
-    "BAD_VARIANT_ACCESS": [r"\bbad_variant_access\b", r"\bstd::get<", r"\bstd::visit\b"],
-    "BAD_ANY_CAST": [r"\bbad_any_cast\b", r"\bany_cast\b"],
-    "FILESYSTEM_LIBRARY": [r"<filesystem>", r"\bstd::filesystem\b"],
-    "SYNC": [r"<barrier>", r"<latch>", r"<semaphore>", r"\bcounting_semaphore\b",
-             r"\bbinary_semaphore\b", r"\.wait\(", r"\.notify_(one|all)\("],
-    "TO_CHARS_FLOATING_POINT": [r"\bto_chars\b"],
-    "VERBOSE_ABORT": [],  # only selects how libc++ reports a broken assertion
-    "PMR": [r"<memory_resource>", r"\bstd::pmr\b"],
     "INIT_PRIMARY_EXCEPTION": [],  # make_exception_ptr falls back to throwing and catching
     "PRINT": [r"<print>", r"\bstd::v?print(ln)?\b", r"\bvprint_(non)?unicode\b"],
     "TZDB": [r"\b(get_tzdb|get_tzdb_list|reload_tzdb|remote_version|locate_zone|current_zone)\b",

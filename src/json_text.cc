@@ -1,28 +1,17 @@
 #include "json_text.h"
 
-#include <cstdint>
-#include <cstring>
+#include "byte_words.h"
 
 namespace corvane {
-
 namespace {
-
-constexpr std::uint64_t everyByte(unsigned char byte) { return 0x0101010101010101ULL * byte; }
-
-// Whether some byte of `word` is zero; exact, though not which one.
-constexpr bool hasZeroByte(std::uint64_t word) {
-  return ((word - everyByte(0x01)) & ~word & everyByte(0x80)) != 0;
-}
 
 // Whether none of the eight bytes at `bytes` is written escaped: no quotation mark, reverse
 // solidus, solidus or control character. Bytes past ASCII never are (and never look like one here:
 // their high bit keeps them out of the control test).
 bool wordIsPlain(const char* bytes) {
-  std::uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  const bool control = ((word - everyByte(0x20)) & ~word & everyByte(0x80)) != 0;
-  return !control && !hasZeroByte(word ^ everyByte('"')) && !hasZeroByte(word ^ everyByte('\\')) &&
-         !hasZeroByte(word ^ everyByte('/'));
+  const std::uint64_t word = wordAt(bytes);
+  return !hasByteBelow(word, 0x20) && !hasByte(word, '"') && !hasByte(word, '\\') &&
+         !hasByte(word, '/');
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <utf8proc.h>
 
-#include <cstdint>
-#include <cstring>
 #include <limits>
+
+#include "byte_words.h"
 
 namespace corvane {
 namespace {
@@ -119,20 +119,10 @@ struct Boundary {
   bool atEnd() const { return offset == std::numeric_limits<std::size_t>::max(); }
 };
 
-constexpr std::uint64_t everyByte(unsigned char byte) { return 0x0101010101010101ULL * byte; }
-
-// The eight bytes at `bytes`, in memory order whatever the machine's byte order (only which bytes
-// are present matters to the callers).
-std::uint64_t wordAt(const char* bytes) {
-  std::uint64_t word;
-  std::memcpy(&word, bytes, sizeof word);
-  return word;
-}
-
 // The end of the run of ASCII bytes in `bytes` that starts at `at`: eight bytes at a time, then
 // byte by byte.
 std::size_t asciiRunEnd(std::string_view bytes, std::size_t at) {
-  while (bytes.size() - at >= 8 && (wordAt(bytes.data() + at) & everyByte(0x80)) == 0) at += 8;
+  while (bytes.size() - at >= 8 && isAsciiWord(wordAt(bytes.data() + at))) at += 8;
   while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
   return at;
 }

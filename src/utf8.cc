@@ -1,7 +1,6 @@
 #include "utf8.h"
 
-#include <cstdint>
-#include <cstring>
+#include "byte_words.h"
 
 // utf8proc_iterate only says that a sequence is ill-formed, not how long its maximal subpart is,
 // which the U+FFFD replacement needs; this small decoder follows the well-formed byte sequence
@@ -44,12 +43,6 @@ Sequence scanSequence(const unsigned char* p, std::size_t available) {
   return {need, true};
 }
 
-bool wordIsAscii(const unsigned char* p) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return (word & 0x8080808080808080ULL) == 0;
-}
-
 }  // namespace
 
 bool isValidUtf8(std::string_view bytes) {
@@ -57,7 +50,7 @@ bool isValidUtf8(std::string_view bytes) {
   const std::size_t n = bytes.size();
   std::size_t i = 0;
   while (i < n) {
-    if (i + 8 <= n && wordIsAscii(p + i)) {
+    if (i + 8 <= n && isAsciiWord(wordAt(p + i))) {
       i += 8;
       continue;
     }
