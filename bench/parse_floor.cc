@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <boost/json/src.hpp>
+#include <boost/json.hpp>
 #include <cstdio>
 #include <cstdlib>
 #include <string>

@@ -14,8 +14,8 @@ struct CapturingPlatform final : Platform {
   std::string written;
   bool osVersionAtLeast(OsVersion) override { return false; }
   ModelAvailability modelAvailability() override { return {}; }
-  std::unique_ptr<ModelSession> createSession(std::optional<std::string_view>) override {
-    return nullptr;
+  std::error_code startGeneration(GenerationJob, GenerationCompletion&) noexcept override {
+    return std::make_error_code(std::errc::not_supported);
   }
   InputRead readStandardInput() override { return {}; }
   void writeStandardOutput(std::string_view bytes) override { written += bytes; }

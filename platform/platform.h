@@ -8,10 +8,10 @@
 
 #include <compare>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace corvane {
 
@@ -49,15 +49,23 @@ struct GenerationOutcome {
   std::string text;
 };
 
-// One model session, serving exactly one request.
-class ModelSession {
- public:
-  virtual ~ModelSession() = default;
+// What one generation needs, handed over by value: the platform keeps what it uses.
+struct GenerationJob {
+  std::optional<std::string> instructions;  // absent: the session gets no instructions at all
+  std::string prompt;
+  GenerationOptions options;
+};
 
-  // Asks for one complete (not streamed) response to `prompt`. Blocks the calling thread until the
-  // model has answered or failed. Called on the chat worker thread, never on the main thread, and
-  // must not need the main thread to make progress (it is blocked while this runs).
-  virtual GenerationOutcome respond(std::string_view prompt, const GenerationOptions& options) = 0;
+// Receives the outcome of a generation that the platform has started.
+class GenerationCompletion {
+ public:
+  // Called exactly once per started generation, with the answer or the failure in words. The
+  // platform touches nothing of this object afterwards, and holds nothing that needs the process
+  // after its return, so this call may release the main thread (which may then end the process).
+  virtual void generationFinished(GenerationOutcome outcome) noexcept = 0;
+
+ protected:
+  ~GenerationCompletion() = default;
 };
 
 // All of standard input, or why it could not be read.
@@ -77,10 +85,17 @@ class Platform {
   // The system model's current availability, read once. Only called after the version test passed.
   virtual ModelAvailability modelAvailability() = 0;
 
-  // A session on the system model with an empty tool list: with no instructions at all when
-  // `instructions` is absent, otherwise with the given text.
-  virtual std::unique_ptr<ModelSession> createSession(
-      std::optional<std::string_view> instructions) = 0;
+  // Starts one generation and returns without waiting for it: a session on the system model with
+  // an empty tool list (with no instructions at all when the job has none), asked for one complete
+  // (not streamed) response to the prompt under the job's options.
+  //
+  // When it has started, returns no error and calls `completion` exactly once, on a thread that is
+  // not the main thread; nothing on the way needs the main thread, which is blocked until then.
+  // When the platform can tell at once that the model will not answer, it may instead report that
+  // failure through `completion` on the calling thread, before returning. When the generation
+  // cannot be started at all (no thread to run it on), returns why and never calls `completion`.
+  virtual std::error_code startGeneration(GenerationJob job,
+                                          GenerationCompletion& completion) noexcept = 0;
 
   // Reads standard input to end of file as raw bytes.
   virtual InputRead readStandardInput() = 0;

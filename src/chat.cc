@@ -3,8 +3,6 @@
 #include <cstdlib>
 #include <new>
 #include <semaphore>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "availability.h"
@@ -14,23 +12,36 @@
 namespace corvane {
 namespace {
 
-// Runs on the worker thread. The job is destroyed before the semaphore is signalled, so that once
-// the main thread is released (and may end the process) the worker touches nothing at all.
-void runWorker(Platform& platform, GenerationJob job, std::binary_semaphore& done) {
-  {
-    const GenerationJob local = std::move(job);
-    emitBuilt(platform, [&] {
-      try {
-        return generateReply(platform, local);
-      } catch (const std::bad_alloc&) {
-        // An answer too large for the memory left: reported like any failed generation.
-        return ResponseObject::error(
-            "on-device generation failed: not enough memory for the answer");
-      }
-    });
+// Writes the reply to the generation's outcome, on whichever thread the platform completes it, and
+// only then releases the main thread, which waits in wait(). The reply and the outcome's text are
+// gone before the release: once released, the main thread may end the process at any moment.
+class ReplyOnCompletion final : public GenerationCompletion {
+ public:
+  explicit ReplyOnCompletion(Platform& platform) : platform_(platform) {}
+
+  void generationFinished(GenerationOutcome outcome) noexcept override {
+    {
+      // Moved here, so that the text is freed in this block; the parameter is left empty.
+      GenerationOutcome taken = std::move(outcome);
+      emitBuilt(platform_, [&] {
+        try {
+          return replyTo(std::move(taken));
+        } catch (const std::bad_alloc&) {
+          // An answer too large for the memory left: reported like any failed generation.
+          return ResponseObject::error(
+              "on-device generation failed: not enough memory for the answer");
+        }
+      });
+    }
+    done_.release();
   }
-  done.release();
-}
+
+  void wait() { done_.acquire(); }
+
+ private:
+  Platform& platform_;
+  std::binary_semaphore done_{0};
+};
 
 }  // namespace
 
@@ -66,16 +77,22 @@ std::variant<GenerationJob, ResponseObject> prepareGeneration(Platform& platform
   return job;
 }
 
-ResponseObject generateReply(Platform& platform, const GenerationJob& job) {
-  const auto session = platform.createSession(
-      job.instructions ? std::optional<std::string_view>(*job.instructions) : std::nullopt);
-  GenerationOutcome outcome = session->respond(job.prompt, job.options);
+ResponseObject replyTo(GenerationOutcome&& outcome) {
   if (!outcome.succeeded) {
     return ResponseObject::error("on-device generation failed: " + outcome.text);
   }
   ResponseObject reply;
   reply.set("content", std::move(outcome.text)).set("finishReason", std::string("stop"));
   return reply;
+}
+
+std::error_code generateAndReply(Platform& platform, GenerationJob job) {
+  ReplyOnCompletion completion(platform);
+  if (const std::error_code failure = platform.startGeneration(std::move(job), completion)) {
+    return failure;
+  }
+  completion.wait();
+  return {};
 }
 
 void runChat(Platform& platform) {
@@ -103,18 +120,8 @@ void runChat(Platform& platform) {
     std::exit(1);
   }
 
-  std::binary_semaphore done{0};
-  std::error_code startFailure;
-  try {
-    std::thread(runWorker, std::ref(platform), std::move(std::get<GenerationJob>(prepared)),
-                std::ref(done))
-        .detach();
-  } catch (const std::system_error& error) {
-    startFailure = error.code();
-  } catch (const std::bad_alloc&) {
-    // The thread's start-up record could not be allocated.
-    startFailure = std::make_error_code(std::errc::not_enough_memory);
-  }
+  const std::error_code startFailure =
+      generateAndReply(platform, std::move(std::get<GenerationJob>(prepared)));
   if (startFailure) {
     emitBuilt(platform, [&] {
       return ResponseObject::error("could not start the generation worker: " +
@@ -122,7 +129,6 @@ void runChat(Platform& platform) {
     });
     std::exit(1);
   }
-  done.acquire();
 }
 
 }  // namespace corvane

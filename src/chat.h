@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <variant>
 
 #include "platform.h"
@@ -17,13 +18,6 @@ inline constexpr std::int64_t defaultResponseTokens = 256;
 inline constexpr std::int64_t responseTokenFloor = 32;
 inline constexpr std::int64_t responseTokenCeiling = 512;
 
-// What the worker receives, by value: everything one generation needs.
-struct GenerationJob {
-  std::optional<std::string> instructions;  // absent: the session gets no instructions at all
-  std::string prompt;
-  GenerationOptions options;
-};
-
 // 256 when absent, else the value clamped to 32..512.
 std::int64_t responseTokenLimit(std::optional<std::int64_t> maxTokens);
 
@@ -32,11 +26,16 @@ std::int64_t responseTokenLimit(std::optional<std::int64_t> maxTokens);
 std::variant<GenerationJob, ResponseObject> prepareGeneration(Platform& platform,
                                                               std::string_view input);
 
-// The worker's part: one session, one whole response, and the reply that reports it.
-ResponseObject generateReply(Platform& platform, const GenerationJob& job);
+// The reply that reports a generation's outcome. Takes the answer's text over rather than copying
+// it.
+ResponseObject replyTo(GenerationOutcome&& outcome);
 
-// Runs the command. Returns after the worker has printed the reply (status 0), or prints a refusal
-// and ends the process with status 1.
+// Has the platform generate the answer to `job` and waits, with no time limit, until the reply to
+// it has been written. When the generation could not be started, writes nothing and returns why.
+std::error_code generateAndReply(Platform& platform, GenerationJob job);
+
+// Runs the command. Returns after the reply to the generation has been printed (status 0), or
+// prints a refusal and ends the process with status 1.
 void runChat(Platform& platform);
 
 }  // namespace corvane

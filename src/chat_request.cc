@@ -7,9 +7,10 @@
 // answer must not depend on where in the document a member stands.
 #include "chat_request.h"
 
+#include "parse_error_wording.h"
+
 #include <algorithm>
 #include <boost/json/basic_parser_impl.hpp>
-#include <boost/json/src.hpp>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -470,68 +471,6 @@ class RequestHandler {
   Field<std::string> instructions_;
 };
 
-// "line L, column C" of a byte offset, both counted from 1; the column counts characters (code
-// points), not bytes.
-std::string locationOf(std::string_view text, std::size_t offset) {
-  if (offset > text.size()) offset = text.size();
-  std::size_t line = 1;
-  std::size_t lineStart = 0;
-  for (std::size_t i = 0; i < offset; ++i) {
-    if (text[i] == '\n') {
-      ++line;
-      lineStart = i + 1;
-    }
-  }
-  std::size_t column = 1;
-  for (std::size_t i = lineStart; i < offset; ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++column;
-  }
-  return "line " + std::to_string(line) + ", column " + std::to_string(column);
-}
-
-// True when the six bytes before `offset` are a \u escape of a leading surrogate: the parser stops
-// right after one that no trailing surrogate escape follows.
-bool followsLeadingSurrogateEscape(std::string_view text, std::size_t offset) {
-  if (offset < 6) return false;
-  const std::string_view escape = text.substr(offset - 6, 6);
-  return escape[0] == '\\' && escape[1] == 'u' && (escape[2] == 'd' || escape[2] == 'D') &&
-         std::string_view("89abAB").find(escape[3]) != std::string_view::npos &&
-         std::isxdigit(static_cast<unsigned char>(escape[4])) &&
-         std::isxdigit(static_cast<unsigned char>(escape[5]));
-}
-
-// What is wrong at `offset`, in words more useful than the parser's "syntax error".
-std::string whatIsWrong(const json::error_code& error, std::string_view text, std::size_t offset) {
-  if (offset == 0 && text.starts_with("\xEF\xBB\xBF"))
-    return "byte-order mark before the JSON text";
-  if (error == json::error::illegal_leading_surrogate ||
-      error == json::error::illegal_trailing_surrogate ||
-      error == json::error::expected_utf16_escape ||
-      (error == json::error::syntax && followsLeadingSurrogateEscape(text, offset))) {
-    return "unpaired UTF-16 surrogate escape";
-  }
-  if (error != json::error::syntax) return error.message();
-  if (offset >= text.size()) return "unexpected end of input";
-  const auto byte = static_cast<unsigned char>(text[offset]);
-  if (byte >= 0x80) return "invalid UTF-8 or unexpected character";
-  if (byte < 0x20 || byte == 0x7F) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    return std::string("unexpected control character U+00") + hex[byte >> 4] + hex[byte & 0xF];
-  }
-  return std::string("unexpected character '") + static_cast<char>(byte) + "'";
-}
-
-std::string describeParseError(const json::error_code& error, std::string_view text,
-                               std::size_t offset) {
-  const std::string where = locationOf(text, offset);
-  if (error == json::error::too_deep) {
-    return "nesting deeper than " + std::to_string(maxNestingDepth) + " levels at " + where;
-  }
-  if (error == json::error::incomplete) return "unexpected end of input at " + where;
-  if (error == json::error::extra_data) return "unexpected text after the JSON value at " + where;
-  return "syntax error at " + where + ": " + whatIsWrong(error, text, offset);
-}
-
 // Boost.JSON refuses a number whose exponent does not fit an int ("exponent overflow"), although
 // the text is valid JSON. Past a billion, an exponent only ever makes a zero or an infinity of any
 // number that fits in memory, so a copy of the text in which each such exponent reads 999999999,
@@ -571,7 +510,7 @@ std::variant<ChatRequest, DecodeFailure> decode(std::string_view parsed, std::st
   parser.handler().readNumbersFrom(parsed.data(), original.data());
   const std::size_t used = parser.write_some(false, parsed.data(), parsed.size(), error);
   if (!error && used < parsed.size()) error = json::error::extra_data;
-  if (error) return DecodeFailure{describeParseError(error, original, used)};
+  if (error) return DecodeFailure{describeParseError(error, original, used, maxNestingDepth)};
   return parser.handler().result();
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <thread>
 
 #include "availability.h"
 
@@ -15,6 +16,7 @@ struct Script {
   bool osSupported = true;
   ModelAvailability availability = ModelAvailability::available;
   GenerationOutcome outcome{true, "answer"};
+  std::error_code startFailure{};
 };
 
 // Answers as scripted, and logs each call and then what is written.
@@ -31,32 +33,37 @@ struct FakePlatform final : Platform {
     log << "availability; ";
     return script.availability;
   }
-  std::unique_ptr<ModelSession> createSession(std::optional<std::string_view> given) override {
-    log << "session" << (given ? " " : "") << given.value_or("") << "; ";
-    return std::make_unique<Session>(*this);
+  // Completes on a thread of its own, as a platform must, or refuses to start when scripted so.
+  std::error_code startGeneration(GenerationJob job,
+                                  GenerationCompletion& completion) noexcept override {
+    log << "session" << (job.instructions ? " " : "") << job.instructions.value_or("")
+        << "; respond " << job.prompt << " at " << job.options.temperature << " up to "
+        << job.options.maximumResponseTokens << "; ";
+    if (script.startFailure) return script.startFailure;
+    std::thread([&completion, outcome = script.outcome]() mutable {
+      completion.generationFinished(std::move(outcome));
+    }).detach();
+    return {};
   }
   InputRead readStandardInput() override { return {}; }
-  void writeStandardOutput(std::string_view bytes) override { log << bytes; }
+  void writeStandardOutput(std::string_view bytes) override {
+    log << (std::this_thread::get_id() == mainThread ? "" : "(worker) ") << bytes;
+  }
 
-  struct Session final : ModelSession {
-    explicit Session(FakePlatform& fake) : fake(fake) {}
-    GenerationOutcome respond(std::string_view prompt, const GenerationOptions& options) override {
-      fake.log << "respond " << prompt << " at " << options.temperature << " up to "
-               << options.maximumResponseTokens << "; ";
-      return fake.script.outcome;
-    }
-    FakePlatform& fake;
-  };
+  const std::thread::id mainThread = std::this_thread::get_id();
 };
 
 std::string error(std::string_view text) { return "{\"error\":\"" + std::string(text) + "\"}\n"; }
 
-// What chat logs for `input`, up to its reply line.
+// What chat logs for `input`, up to its reply line (or the start failure).
 std::string run(const Script& script, std::string_view input) {
   FakePlatform platform(script);
   const auto prepared = prepareGeneration(platform, input);
-  const auto* job = std::get_if<GenerationJob>(&prepared);
-  emit(platform, job ? generateReply(platform, *job) : std::get<ResponseObject>(prepared));
+  if (const auto* refusal = std::get_if<ResponseObject>(&prepared)) {
+    emit(platform, *refusal);
+  } else if (const auto failure = generateAndReply(platform, std::get<GenerationJob>(prepared))) {
+    platform.log << "not started: " << failure.message();
+  }
   return platform.log.str();
 }
 
@@ -85,21 +92,27 @@ TEST(Chat, Runs) {
   const std::string hi = R"("messages":[{"role":"user","content":"Hi"}]})";
   const std::string answered =
       asked + "session; respond User: Hi\n\nAssistant: at 0.35 up to 256; ";
+  // The reply to a generation is written by the thread that completed it; a generation that
+  // cannot start is left to the caller (which refuses the request).
+  const std::string worker = "(worker) ";
   EXPECT_EQ(run({}, R"({"instructions":"Be brief.","temperature":0,"maxTokens":9,)" + hi),
-            asked +
-                "session Be brief.; respond User: Hi\n\nAssistant: at 0 up to 32; "
+            asked + "session Be brief.; respond User: Hi\n\nAssistant: at 0 up to 32; " + worker +
                 "{\"content\":\"answer\",\"finishReason\":\"stop\"}\n");
   EXPECT_EQ(run({.outcome = {false, "the model refused"}}, R"({"instructions":"",)" + hi),
-            answered + error("on-device generation failed: the model refused"));
+            answered + worker + error("on-device generation failed: the model refused"));
+  EXPECT_EQ(run({.startFailure = std::make_error_code(std::errc::resource_unavailable_try_again)},
+                "{" + hi),
+            answered + "not started: " +
+                std::make_error_code(std::errc::resource_unavailable_try_again).message());
   // The answer escaped as JSON requires, the solidus too, as briefly as JSON allows; DEL, U+2028
   // and all else valid UTF-8 raw. An answer that is not valid UTF-8 gives way to the fallback line.
   const std::string raw = "\x7F\xC3\xA9\xE2\x80\xA8\xF0\x9F\x98\x80";
   EXPECT_EQ(
       run({.outcome = {true, std::string("a/b\"\\\n\t\r\b\f\0\x01\x1F", 13) + raw}}, "{" + hi),
-      answered + R"({"content":"a\/b\"\\\n\t\r\b\f\u0000\u0001\u001f)" + raw +
+      answered + worker + R"({"content":"a\/b\"\\\n\t\r\b\f\u0000\u0001\u001f)" + raw +
           R"(","finishReason":"stop"})" + "\n");
   EXPECT_EQ(run({.outcome = {true, "\xED\xA0\x80"}}, "{" + hi),
-            answered + std::string(fallbackReplyLine));
+            answered + worker + std::string(fallbackReplyLine));
 }
 
 }  // namespace

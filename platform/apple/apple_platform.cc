@@ -1,17 +1,13 @@
 #include "apple_platform.h"
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
 #include <utility>
 
 #include "foundation_models_bridge.h"
-#include "standard_streams.h"
 
 namespace corvane {
 namespace {
@@ -32,35 +28,20 @@ ModelAvailability availabilityFromCode(std::int32_t code) {
   }
 }
 
-// One generation in flight. The waiting thread and the completion each hold a reference, so the
-// state lives until both are done with it: the completion may run on another thread, before the
-// start call has returned, or still be unwinding after the waiter has left.
-struct PendingGeneration {
-  std::mutex mutex;
-  std::condition_variable finished;
-  std::optional<GenerationOutcome> outcome;
-};
-
-using CompletionTicket = std::shared_ptr<PendingGeneration>;
-
 extern "C" {
 
-// Called by the bridge exactly once per started generation, on any thread. `context` is a ticket
-// allocated by respond() and owned from then on by this call. The text is only lent, so it is
-// copied before anything else. No exception may unwind into the Swift caller.
+// Called by the bridge exactly once per started generation, on the thread of the Swift task that
+// ran it. `context` is the core's completion, which lives until it has been called. The text is
+// only lent, so it is copied first. No exception may unwind into the Swift caller.
 static void completeGeneration(void* context, std::int32_t ok, const char* text,
                                std::size_t length) {
-  const std::unique_ptr<CompletionTicket> ticket(static_cast<CompletionTicket*>(context));
-  PendingGeneration& generation = **ticket;
   GenerationOutcome outcome{ok != 0, {}};
   try {
     if (length != 0) outcome.text.assign(text, length);
   } catch (const std::bad_alloc&) {
-    outcome = {false, "out of memory"};
+    outcome = {false, "out of memory"};  // short enough to need no allocation
   }
-  const std::lock_guard lock(generation.mutex);
-  generation.outcome = std::move(outcome);
-  generation.finished.notify_one();
+  static_cast<GenerationCompletion*>(context)->generationFinished(std::move(outcome));
 }
 
 }  // extern "C"
@@ -69,38 +50,15 @@ static void completeGeneration(void* context, std::int32_t ok, const char* text,
 // (absent instructions, a refused prompt), so a present but empty text must point somewhere.
 const char* bytesOf(std::string_view text) { return text.data() != nullptr ? text.data() : ""; }
 
-class AppleSession final : public ModelSession {
- public:
-  AppleSession(bool modelSupported, std::optional<std::string> instructions)
-      : modelSupported_(modelSupported), instructions_(std::move(instructions)) {}
-
-  // Runs on the core's worker thread and waits there; the completion never needs this thread.
-  GenerationOutcome respond(std::string_view prompt, const GenerationOptions& options) override {
-    if (!modelSupported_) return {false, "the on-device model requires macOS 26 or later"};
-
-    const auto generation = std::make_shared<PendingGeneration>();
-    // Handed over before the start call, because the completion may run (and free it) before
-    // that call returns.
-    auto* ticket = new CompletionTicket(generation);
-    const std::int32_t refused = corvane_fm_generate(
-        instructions_ ? instructions_->data() : nullptr, instructions_ ? instructions_->size() : 0,
-        bytesOf(prompt), prompt.size(), options.temperature, options.maximumResponseTokens,
-        completeGeneration, ticket);
-    if (refused != 0) {
-      // A refused start never calls the completion, so the ticket is still ours.
-      delete ticket;
-      return {false, "the on-device model did not accept the request"};
-    }
-
-    std::unique_lock lock(generation->mutex);
-    generation->finished.wait(lock, [&] { return generation->outcome.has_value(); });
-    return std::move(*generation->outcome);
+// A failure known before anything starts, reported through the completion at once.
+std::error_code finishAtOnce(GenerationCompletion& completion, const char* description) noexcept {
+  try {
+    completion.generationFinished({false, description});
+  } catch (const std::bad_alloc&) {
+    return std::make_error_code(std::errc::not_enough_memory);
   }
-
- private:
-  bool modelSupported_;
-  std::optional<std::string> instructions_;
-};
+  return {};
+}
 
 }  // namespace
 
@@ -123,17 +81,21 @@ ModelAvailability ApplePlatform::modelAvailability() {
   return availabilityFromCode(corvane_fm_availability());
 }
 
-std::unique_ptr<ModelSession> ApplePlatform::createSession(
-    std::optional<std::string_view> instructions) {
-  return std::make_unique<AppleSession>(
-      modelSupported(),
-      instructions
-          ? std::optional<std::string>(std::in_place, bytesOf(*instructions), instructions->size())
-          : std::nullopt);
+std::error_code ApplePlatform::startGeneration(GenerationJob job,
+                                               GenerationCompletion& completion) noexcept {
+  if (!modelSupported()) {
+    return finishAtOnce(completion, "the on-device model requires macOS 26 or later");
+  }
+  const std::optional<std::string>& instructions = job.instructions;
+  // The bridge copies every byte before it returns, so the job may go when this returns.
+  const std::int32_t refused = corvane_fm_generate(
+      instructions ? bytesOf(*instructions) : nullptr, instructions ? instructions->size() : 0,
+      bytesOf(job.prompt), job.prompt.size(), job.options.temperature,
+      job.options.maximumResponseTokens, completeGeneration, &completion);
+  // A refused start never calls the completion.
+  if (refused != 0)
+    return finishAtOnce(completion, "the on-device model did not accept the request");
+  return {};
 }
-
-InputRead ApplePlatform::readStandardInput() { return readAllStandardInput(); }
-
-void ApplePlatform::writeStandardOutput(std::string_view bytes) { writeToStandardOutput(bytes); }
 
 }  // namespace corvane

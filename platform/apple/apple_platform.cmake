@@ -75,15 +75,15 @@ else()
                         ${corvane_standin_dir}/FoundationModels.swift)
   foreach(standin corvane_foundation_models_interface corvane_foundation_models_standin)
     target_compile_options(${standin} PRIVATE -enable-library-evolution)
-    target_include_directories(${standin} PRIVATE ${corvane_standin_dir}/sim_model)
+    target_include_directories(${standin} PRIVATE ${corvane_standin_dir}/standin_model)
   endforeach()
   target_compile_definitions(corvane_foundation_models_standin PRIVATE CORVANE_SIM_LATER_SYSTEM)
 
-  # The stand-in's model and version test: corvane-sim's reading of CORVANE_SIM_*.
-  add_library(corvane_standin_sim_model STATIC ${corvane_standin_dir}/sim_model.cc)
-  target_include_directories(corvane_standin_sim_model PRIVATE ${corvane_apple_dir})
-  target_link_libraries(corvane_standin_sim_model PUBLIC corvane_sim_model)
-  target_link_libraries(corvane_foundation_models_standin PUBLIC corvane_standin_sim_model)
+  # The stand-in's model and version test: corvane-sim's model, through a C face for Swift.
+  add_library(corvane_standin_model STATIC ${corvane_standin_dir}/standin_model.cc)
+  target_include_directories(corvane_standin_model PRIVATE ${corvane_apple_dir})
+  target_link_libraries(corvane_standin_model PUBLIC corvane_sim_model)
+  target_link_libraries(corvane_foundation_models_standin PUBLIC corvane_standin_model)
 
   corvane_swift_library(corvane_foundation_models_bridge CorvaneFoundationModelsBridge
                         ${corvane_apple_dir}/foundation_models_bridge.swift)
@@ -92,7 +92,7 @@ else()
   add_dependencies(corvane_foundation_models_bridge corvane_foundation_models_interface)
   target_compile_options(corvane_foundation_models_bridge PRIVATE
     "SHELL:-I ${CMAKE_CURRENT_BINARY_DIR}/swift/corvane_foundation_models_interface"
-    "SHELL:-I ${corvane_standin_dir}/sim_model")
+    "SHELL:-I ${corvane_standin_dir}/standin_model")
 endif()
 # Every warning of the bridge is an error, on the Mac as against the stand-in. The bridge implements
 # foundation_models_bridge.h, which it imports as a Clang module (module.modulemap beside it).

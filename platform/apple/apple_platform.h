@@ -5,23 +5,22 @@
 #include <optional>
 
 #include "platform.h"
+#include "posix_platform.h"
 
 namespace corvane {
 
-class ApplePlatform final : public Platform {
+class ApplePlatform final : public PosixPlatform {
  public:
   bool osVersionAtLeast(OsVersion version) override;
 
   // Reads the model's state only on macOS 26 or later; below, the unnamed reason.
   ModelAvailability modelAvailability() override;
 
-  // The session only holds the instructions: the bridge makes the system's session when the
-  // response is asked for, so that nothing of the model is touched before that.
-  std::unique_ptr<ModelSession> createSession(
-      std::optional<std::string_view> instructions) override;
-
-  InputRead readStandardInput() override;
-  void writeStandardOutput(std::string_view bytes) override;
+  // The bridge copies the texts and starts a task of Swift's concurrency runtime, whose thread
+  // makes the session, awaits the response and then calls the completion itself: the generation
+  // uses that one thread beside the waiting main thread.
+  std::error_code startGeneration(GenerationJob job,
+                                  GenerationCompletion& completion) noexcept override;
 
  private:
   // Whether this is macOS 26 or later, where the model exists. The adapter checks this itself

@@ -58,27 +58,43 @@ extern "C" std::int32_t corvane_fm_generate(const char* instructions, std::size_
 namespace corvane {
 namespace {
 
-// What the adapter answers with the bridge scripted so, asked on a worker thread as the core asks,
-// with a deadline: an adapter waiting for a completion that never comes fails instead of hanging.
-GenerationOutcome respond(const Script& script, std::optional<std::string_view> instructions,
-                          std::string prompt) {
+// Records the outcome and the thread it arrived on.
+struct Recorder final : GenerationCompletion {
+  std::promise<std::pair<GenerationOutcome, std::thread::id>> finished;
+  void generationFinished(GenerationOutcome outcome) noexcept override {
+    finished.set_value({std::move(outcome), std::this_thread::get_id()});
+  }
+};
+
+struct Finished {
+  GenerationOutcome outcome;
+  bool onCallingThread = false;
+};
+
+// What the adapter reports with the bridge scripted so, with a deadline: an adapter whose
+// completion never comes fails instead of hanging.
+Finished generate(const Script& script, std::optional<std::string_view> instructions,
+                  std::string prompt) {
   bridge.script = script;
   bridge.log.clear();
   ApplePlatform platform;
-  auto promise = std::make_shared<std::promise<GenerationOutcome>>();
-  auto outcome = promise->get_future();
-  std::thread([session = platform.createSession(instructions), prompt, promise] {
-    promise->set_value(session->respond(prompt, {0.5, 256}));
-  }).detach();
-  const bool ready = outcome.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  Recorder recorder;
+  auto finished = recorder.finished.get_future();
+  GenerationJob job{instructions ? std::optional<std::string>(*instructions) : std::nullopt,
+                    std::move(prompt),
+                    {0.5, 256}};
+  EXPECT_FALSE(platform.startGeneration(std::move(job), recorder));
+  const bool ready = finished.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
   if (bridge.completer.joinable()) bridge.completer.join();
-  EXPECT_TRUE(ready) << "respond() is still waiting";
-  return ready ? outcome.get() : GenerationOutcome{};
+  EXPECT_TRUE(ready) << "the completion was never called";
+  if (!ready) return {};
+  auto [outcome, thread] = finished.get();
+  return {std::move(outcome), thread == std::this_thread::get_id()};
 }
 
 // Absent, empty (with and without an address) and present instructions reach the bridge as such;
 // texts cross intact both ways, NUL bytes included, whichever thread completes and however. A
-// refused start is a failure, not a wait; below macOS 26 nothing starts.
+// refused start is a failure reported at once, not a wait; below macOS 26 nothing starts.
 TEST(ApplePlatform, Generation) {
   const std::string text("a\0b caf\xC3\xA9 \xF0\x9F\x99\x82", 13);
   const std::tuple<std::optional<std::string_view>, Script, GenerationOutcome> cases[] = {
@@ -89,14 +105,17 @@ TEST(ApplePlatform, Generation) {
       {text, {.startResult = 1}, {false, "the on-device model did not accept the request"}},
       {text, {.osSupported = false}, {false, "the on-device model requires macOS 26 or later"}}};
   for (const auto& [instructions, script, expected] : cases) {
-    const GenerationOutcome outcome = respond(script, instructions, text);
+    const Finished finished = generate(script, instructions, text);
     EXPECT_EQ(bridge.log,
               "os 26.0.0; " + (script.osSupported
                                    ? "generate " + std::string(instructions.value_or("NULL")) +
                                          " | " + text + " | 0.500000 256; "
                                    : ""));
-    EXPECT_TRUE(outcome.succeeded == expected.succeeded && outcome.text == expected.text)
-        << outcome.text;
+    EXPECT_TRUE(finished.outcome.succeeded == expected.succeeded &&
+                finished.outcome.text == expected.text)
+        << finished.outcome.text;
+    // The adapter calls the completion on the bridge's thread, whichever that is, and adds none.
+    EXPECT_EQ(finished.onCallingThread, !script.fromAnotherThread);
   }
 }
 

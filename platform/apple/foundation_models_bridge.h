@@ -36,8 +36,9 @@ int32_t corvane_fm_availability(void);
 
 /* The end of one generation. ok = 1: text is the answer; ok = 0: text describes the failure.
    text holds text_len bytes of UTF-8, is not NUL-terminated, is valid only during this call,
-   and may be NULL when text_len is 0. Runs on a thread of Swift's concurrency pool, never on the
-   main thread. */
+   and may be NULL when text_len is 0. Runs on the thread of the Swift task that ran the
+   generation (a thread of Swift's concurrency pool, never the main thread), as the task's last
+   use of anything of the caller's: once it returns, the task only releases its own memory. */
 typedef void (*corvane_fm_completion)(void* context, int32_t ok, const char* text, size_t text_len);
 
 /* Starts one complete (not streamed) response on a fresh session with no tools. instructions ==

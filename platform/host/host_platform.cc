@@ -1,35 +1,32 @@
 // The platform of systems that have no on-device model: the version test always fails, so neither
 // command ever reaches the model. Reads no environment variable, file or option.
+#include <utility>
+
 #include "platform.h"
-#include "standard_streams.h"
+#include "posix_platform.h"
 
 namespace corvane {
 namespace {
 
-class UnreachableSession final : public ModelSession {
- public:
-  GenerationOutcome respond(std::string_view, const GenerationOptions&) override {
-    return {false, "no on-device model on this system"};
-  }
-};
+GenerationOutcome noModel(const GenerationJob&) {
+  return {false, "no on-device model on this system"};
+}
 
-class HostPlatform final : public Platform {
+class HostPlatform final : public PosixPlatform {
  public:
   bool osVersionAtLeast(OsVersion) override { return false; }
   ModelAvailability modelAvailability() override {
     return ModelAvailability::unavailableOtherReason;
   }
-  std::unique_ptr<ModelSession> createSession(std::optional<std::string_view>) override {
-    return std::make_unique<UnreachableSession>();
+  std::error_code startGeneration(GenerationJob job,
+                                  GenerationCompletion& completion) noexcept override {
+    return startGenerationThread(std::move(job), completion, noModel);
   }
-  InputRead readStandardInput() override { return readAllStandardInput(); }
-  void writeStandardOutput(std::string_view bytes) override { writeToStandardOutput(bytes); }
 };
 
 }  // namespace
 
 Platform& defaultPlatform() {
-  holdStandardOutputDescriptors();  // main asks once, before anything opens a file
   static HostPlatform platform;
   return platform;
 }

@@ -69,18 +69,6 @@ void appendOptionalString(std::string& out, std::optional<std::string_view> text
 
 }  // namespace
 
-bool osVersionAtLeast(OsVersion wanted) {
-  const bool result = versionAtLeast(parseOsVersion(std::getenv("CORVANE_SIM_OS_VERSION")), wanted);
-  traceOsVersion(wanted, result);
-  return result;
-}
-
-ModelAvailability modelAvailability() {
-  const ModelAvailability state = parseAvailability(std::getenv("CORVANE_SIM_AVAILABILITY"));
-  traceAvailability(state);
-  return state;
-}
-
 void traceOsVersion(OsVersion wanted, bool result) {
   trace([&] {
     std::string line = "{\"op\":\"osVersion\",\"atLeast\":\"";

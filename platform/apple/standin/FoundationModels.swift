@@ -1,6 +1,6 @@
 // A stand-in for Apple's FoundationModels framework, for Linux builds only: the macOS platform's
 // Swift bridge is compiled against it unchanged and runs end to end, with the model replaced by
-// corvane-sim's (sim_model.h).
+// corvane-sim's (platform/sim/sim_model.h, through standin_model.h).
 //
 // It declares only what the bridge uses, with the SDK's spellings, types, defaults, availability
 // and isolation, so that code the SDK would refuse is refused here too. The module is built with
@@ -21,7 +21,7 @@
 // library evolution, so swiftc warns that this module's binary compatibility cannot be guaranteed:
 // true, and of no concern for a module linked into one executable with the bridge.
 import Foundation
-internal import CorvaneSimModel
+internal import CorvaneStandinModel
 
 @available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
 public final class SystemLanguageModel: Sendable {
@@ -45,7 +45,7 @@ public final class SystemLanguageModel: Sendable {
   }
 
   public final var availability: Availability {
-    switch corvane_sim_model_availability() {
+    switch corvane_standin_model_availability() {
     case 0: return .available
     case 1: return .unavailable(.deviceNotEligible)
     case 2: return .unavailable(.appleIntelligenceNotEnabled)
@@ -190,10 +190,10 @@ public final class LanguageModelSession: @unchecked Sendable {
     instructions = instructionsText
     if let instructionsText {
       instructionsText.withCString {
-        corvane_sim_model_session($0, instructionsText.utf8.count, tools.count)
+        corvane_standin_model_session($0, instructionsText.utf8.count, tools.count)
       }
     } else {
-      corvane_sim_model_session(nil, 0, tools.count)
+      corvane_standin_model_session(nil, 0, tools.count)
     }
   }
 
@@ -239,7 +239,7 @@ public final class LanguageModelSession: @unchecked Sendable {
     // withCString: the bytes with a NUL after them, which an embedded NUL cannot cut short, as
     // the length goes along.
     let delayMs = prompt.withCString {
-      corvane_sim_model_respond(
+      corvane_standin_model_respond(
         $0, prompt.utf8.count, options.temperature == nil ? 0 : 1, options.temperature ?? 0,
         options.maximumResponseTokens == nil ? 0 : 1, Int64(options.maximumResponseTokens ?? 0),
         options.sampling?.name)
@@ -249,7 +249,7 @@ public final class LanguageModelSession: @unchecked Sendable {
       try await Task.sleep(nanoseconds: delayMs * 1_000_000)
     }
     var text: UnsafePointer<CChar>? = nil
-    let succeeded = corvane_sim_model_outcome(&text) != 0
+    let succeeded = corvane_standin_model_outcome(&text) != 0
     guard succeeded else {
       throw GenerationError.decodingFailure(
         GenerationError.Context(debugDescription: String(cString: text!)))

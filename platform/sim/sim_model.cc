@@ -1,0 +1,64 @@
+#include "sim_model.h"
+
+#if defined(__APPLE__)
+#include <pthread.h>
+#else
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "sim_settings.h"
+#include "sim_trace.h"
+
+namespace corvane::sim {
+
+// macOS says so itself; Linux numbers the first thread like the process.
+#if defined(__APPLE__)
+bool onMainThread() { return pthread_main_np() != 0; }
+#else
+bool onMainThread() { return syscall(SYS_gettid) == getpid(); }
+#endif
+
+bool osVersionAtLeast(OsVersion wanted) {
+  const bool result = versionAtLeast(parseOsVersion(std::getenv("CORVANE_SIM_OS_VERSION")), wanted);
+  traceOsVersion(wanted, result);
+  return result;
+}
+
+ModelAvailability modelAvailability() {
+  const ModelAvailability state = parseAvailability(std::getenv("CORVANE_SIM_AVAILABILITY"));
+  traceAvailability(state);
+  return state;
+}
+
+void openSession(std::optional<std::string_view> instructions, std::size_t tools) {
+  traceSession(instructions, tools);
+}
+
+std::chrono::milliseconds requestResponse(std::string_view prompt,
+                                          std::optional<double> temperature,
+                                          std::optional<std::int64_t> maximumResponseTokens,
+                                          std::optional<std::string_view> sampling) {
+  traceRespond(prompt, temperature, maximumResponseTokens, sampling, onMainThread());
+  return std::chrono::milliseconds(parseDelayMs(std::getenv("CORVANE_SIM_DELAY_MS")));
+}
+
+Response response() {
+  if (const char* error = std::getenv("CORVANE_SIM_ERROR")) return {false, error};
+  return {true, std::getenv("CORVANE_SIM_RESPONSE")};
+}
+
+GenerationOutcome respond(const GenerationJob& job) {
+  openSession(job.instructions, 0);
+  // The options as the core sets them: temperature and length always, the sampling mode never.
+  std::this_thread::sleep_for(requestResponse(job.prompt, job.options.temperature,
+                                              job.options.maximumResponseTokens, std::nullopt));
+  const Response answer = response();
+  return {answer.succeeded, answer.text != nullptr ? std::string(answer.text) : job.prompt};
+}
+
+}  // namespace corvane::sim

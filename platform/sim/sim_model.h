@@ -1,0 +1,49 @@
+// The stand-in model and system: one implementation of the CORVANE_SIM_* behaviour, behind both
+// corvane-sim's platform and the Linux stand-in of Apple's framework, so that the two answer and
+// trace byte for byte alike. Each variable is read only when the operation that needs it is called;
+// each operation appends its line to the trace (sim_trace.h).
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "platform.h"
+
+namespace corvane::sim {
+
+// The version test, answered from CORVANE_SIM_OS_VERSION (unset: 26.0.0).
+bool osVersionAtLeast(OsVersion wanted);
+
+// The model's state, from CORVANE_SIM_AVAILABILITY (unset: available).
+ModelAvailability modelAvailability();
+
+// A new session: `instructions` absent means none at all (unlike an empty text).
+void openSession(std::optional<std::string_view> instructions, std::size_t tools);
+
+// A request for one response under the options the caller set (absent: not set; `sampling` names
+// the sampling mode, absent when the model's default applies). Returns how long the response is to
+// take: CORVANE_SIM_DELAY_MS.
+std::chrono::milliseconds requestResponse(std::string_view prompt,
+                                          std::optional<double> temperature,
+                                          std::optional<std::int64_t> maximumResponseTokens,
+                                          std::optional<std::string_view> sampling);
+
+// The response, once that time has passed: CORVANE_SIM_ERROR as the failure's description when
+// set, else CORVANE_SIM_RESPONSE as the answer, else (a null text) the prompt itself. The text
+// lives as long as the process's environment.
+struct Response {
+  bool succeeded = true;
+  const char* text = nullptr;
+};
+Response response();
+
+// The whole of one response on the calling thread: a session, the request, the wait, the outcome.
+GenerationOutcome respond(const GenerationJob& job);
+
+// Whether the caller runs on the process's first thread, which the model must never need.
+bool onMainThread();
+
+}  // namespace corvane::sim
