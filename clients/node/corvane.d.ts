@@ -30,7 +30,8 @@ export interface CallOptions {
   /**
    * The executable: a path (any value holding a slash), or a name looked up in the directories of
    * PATH. Default: the CORVANE_EXECUTABLE variable of `env` when set and not empty, else "corvane".
-   * When it cannot be found the call rejects with ProcessError "not-found", naming where it looked.
+   * When it cannot be found the call rejects with ProcessError "not-found", naming where it looked;
+   * when it exists but cannot be started (not executable, its interpreter missing), "spawn-failed".
    */
   executable?: string;
   /**
@@ -102,6 +103,8 @@ export function availability(options?: CallOptions): Promise<Availability>;
 /**
  * Sends one chat request and resolves to the model's whole answer. Rejects with RefusalError,
  * GenerationError or ProcessError, or with AbortError when `options.signal` aborts. A string
- * request is sent as it is.
+ * request is sent as it is. A request that JSON in UTF-8 cannot carry exactly (a NaN or infinite
+ * number, a lone surrogate, an object that holds itself) rejects with a TypeError before any
+ * process starts.
  */
 export function chat(request: ChatRequest | string, options?: CallOptions): Promise<ChatAnswer>;

@@ -2,9 +2,9 @@
 // one JSON line back. No dependencies beyond Node's own modules. Options of every call:
 // `executable`, `env`, `timeoutMs` and `signal` (an AbortSignal), described in corvane.d.ts.
 import { spawn } from "node:child_process";
-import { constants } from "node:fs";
+import { closeSync, constants, existsSync, openSync, readSync } from "node:fs";
 import { access, stat } from "node:fs/promises";
-import { delimiter, resolve as resolvePath, sep } from "node:path";
+import { delimiter, isAbsolute, resolve as resolvePath, sep } from "node:path";
 
 const DEFAULT_EXECUTABLE = "corvane";
 const EXECUTABLE_VARIABLE = "CORVANE_EXECUTABLE";
@@ -100,14 +100,54 @@ async function locate(executable, env) {
     name = DEFAULT_EXECUTABLE;
     origin = null;
   }
-  if (name.includes("/") || name.includes(sep)) return { path: name, where: `${name} (${origin})` };
+  if (name.includes("/") || name.includes(sep)) {
+    if (!isAbsolute(name)) origin += `; taken from the current directory ${process.cwd()}`;
+    return { path: name, where: `${name} (${origin})` };
+  }
   const search = env.PATH ?? "";
   for (const dir of search.split(delimiter).filter(Boolean)) {
     const candidate = resolvePath(dir, name);
     if (await isExecutableFile(candidate)) return { path: candidate, where: `${candidate} (found in PATH)` };
   }
-  const hint = origin ? ` (${origin})` : `; pass its path as executable or set ${EXECUTABLE_VARIABLE}`;
-  throw new ProcessError("not-found", `corvane executable not found: no "${name}" in PATH (${search})${hint}`);
+  let hint = origin ? ` (${origin})` : `; pass its path as executable or set ${EXECUTABLE_VARIABLE}`;
+  const inherited = process.env[EXECUTABLE_VARIABLE];
+  if (!origin && env !== process.env && inherited) {
+    hint += `; the env given has no ${EXECUTABLE_VARIABLE}, though this process's own environment sets it to ${inherited}`;
+  }
+  throw new ProcessError("not-found", `corvane executable not found: no "${name}" in PATH (${search || "empty"})${hint}`);
+}
+
+// The program named on the file's "#!" line, if it has one.
+function interpreterOf(path) {
+  const head = Buffer.alloc(256);
+  let length;
+  try {
+    const fd = openSync(path, "r");
+    try {
+      length = readSync(fd, head, 0, head.length, 0);
+    } finally {
+      closeSync(fd);
+    }
+  } catch {
+    return null;
+  }
+  const text = head.subarray(0, length).toString("utf8");
+  return text.startsWith("#!") ? text.slice(2).split("\n")[0].trim().split(/\s+/)[0] || null : null;
+}
+
+// The error of a start that failed: "not-found" when there is no such file; "spawn-failed" when
+// there is one that cannot be started (not executable, or a script whose interpreter is missing,
+// which the system reports as a missing file too).
+function startFailure(error, path, where, what) {
+  if (error.code === "ENOENT" && !existsSync(path)) {
+    return new ProcessError("not-found", `corvane executable not found: ${where}`, { cause: error });
+  }
+  let message = `${what}: could not start (${error.code ?? error.message})`;
+  if (error.code === "ENOENT") {
+    const interpreter = interpreterOf(path);
+    message += interpreter ? `: the file exists, but not its interpreter ${interpreter}` : ": the file exists, but not the interpreter or loader it needs";
+  }
+  return new ProcessError("spawn-failed", message, { cause: error });
 }
 
 // Runs the executable with `command` and `input` on standard input and resolves to the exit status
@@ -127,7 +167,7 @@ async function run(command, input, options) {
     try {
       child = spawn(path, [command], { env, stdio: ["pipe", "pipe", "ignore"], windowsHide: true });
     } catch (error) {
-      reject(new ProcessError("spawn-failed", `${what}: could not start (${error.code ?? error.message})`, { cause: error }));
+      reject(startFailure(error, path, where, what));
       return;
     }
     const chunks = [];
@@ -166,12 +206,7 @@ async function run(command, input, options) {
     if (timeout > 0) timer = setTimeout(() => stop("timeout"), timeout);
     child.on("error", (error) => {
       // With a pid the process is running and only a kill failed; its exit still comes.
-      if (child.pid !== undefined) return;
-      if (error.code === "ENOENT") {
-        settle(reject, new ProcessError("not-found", `corvane executable not found: ${where}`, { cause: error }));
-      } else {
-        settle(reject, new ProcessError("spawn-failed", `${what}: could not start (${error.code})`, { cause: error }));
-      }
+      if (child.pid === undefined) settle(reject, startFailure(error, path, where, what));
     });
     child.stdout.on("data", (chunk) => {
       size += chunk.length;
@@ -253,13 +288,61 @@ export async function availability(options = {}) {
   throw errorOf(result, false) ?? malformed("availability", result);
 }
 
+function refusal(problem) {
+  return new TypeError(`invalid chat request: ${problem}`);
+}
+
+function checkText(text, where) {
+  const found = /\p{Surrogate}/u.exec(text); // in a "u" pattern only a lone one matches
+  if (found) {
+    const code = found[0].charCodeAt(0).toString(16).toUpperCase();
+    throw refusal(`${where} holds a lone surrogate (U+${code}), which UTF-8 cannot encode`);
+  }
+}
+
+// The request as JSON text; throws a TypeError when JSON in UTF-8 cannot carry it exactly: a number
+// that is not finite (JSON.stringify would write null), a text holding a lone surrogate, an object
+// or array that holds itself. It names the first such value in the order of the text, with the
+// words and path the Python client uses. The replacer sees each value as it is written, in that
+// order, with its holder as `this`: the holders still open are the chain from the top down to it.
+function encodeRequest(request) {
+  if (typeof request === "string") {
+    checkText(request, "the request");
+    return request;
+  }
+  const enclosing = []; // { value, path } of each object that holds the value being written
+  return JSON.stringify(request, function (key, value) {
+    let path = "";
+    if (enclosing.length > 0) {
+      while (enclosing.at(-1).value !== this) enclosing.pop();
+      const holder = enclosing.at(-1).path;
+      checkText(key, `a key of ${holder || "the request"}`);
+      path = Array.isArray(this) ? `${holder}[${key}]` : holder ? `${holder}.${key}` : key;
+    }
+    const where = path || "the request";
+    if (typeof value === "number" && !Number.isFinite(value)) {
+      throw refusal(`${where} is ${value}, which JSON cannot write`);
+    }
+    if (typeof value === "string") checkText(value, where);
+    if (typeof value === "object" && value !== null) {
+      if (enclosing.some((open) => open.value === value)) {
+        throw refusal(`${where} holds a value that encloses it, which JSON cannot write`);
+      }
+      enclosing.push({ value, path });
+    }
+    return value;
+  });
+}
+
 /**
  * Sends one chat request and resolves to the model's whole answer. Rejects with RefusalError,
  * GenerationError or ProcessError, or with AbortError when `options.signal` aborts. A string
- * request is sent as it is.
+ * request is sent as it is. A request that JSON in UTF-8 cannot carry exactly (a NaN or infinite
+ * number, a lone surrogate, an object that holds itself) rejects with a TypeError before any
+ * process starts, as the Python client refuses it.
  */
 export async function chat(request, options = {}) {
-  const input = typeof request === "string" ? request : JSON.stringify(request);
+  const input = encodeRequest(request);
   const result = await run("chat", input, options);
   const { reply } = result;
   if (result.status === 0 && typeof reply.content === "string" && typeof reply.finishReason === "string") {

@@ -10,6 +10,7 @@ import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
+from unittest import mock
 
 import corvane_client as c
 
@@ -22,13 +23,31 @@ for token, value in {"{sim}": str(SIM), "{dir}": str(DIR), "{big}": "x" * 300_00
     DATA = DATA.replace(token, value)
 DATA = json.loads(DATA)
 for name, body in DATA["fakes"].items():
-    (DIR / name).write_text(f"#!/bin/sh\n{body}\n")
+    (DIR / name).write_text(f"{'' if body.startswith('#!') else '#!/bin/sh' + chr(10)}{body}\n")
     (DIR / name).chmod(0o755)
+ERRORS = {"invalid request": ValueError}
+
+
+def revive(request):
+    """The request with the table's stand-ins for what JSON cannot hold replaced."""
+    root = {}
+
+    def walk(v):
+        if isinstance(v, dict):
+            return (float(v["$number"]) if "$number" in v else root if "$request" in v
+                    else {key: walk(item) for key, item in v.items()})
+        return [walk(item) for item in v] if isinstance(v, list) else v
+    if not isinstance(request, dict):
+        return request
+    root.update(walk(request))
+    return root
+
+
 CALLS = {  # availability() for a case without a chat request
-    "blocking": lambda case, **o: c.chat(case["chat"], **o) if "chat" in case
+    "blocking": lambda case, **o: c.chat(revive(case["chat"]), **o) if "chat" in case
     else c.availability(**o),
     "asyncio": lambda case, **o: asyncio.run(
-        c.chat_async(case["chat"], **o) if "chat" in case else c.availability_async(**o)),
+        c.chat_async(revive(case["chat"]), **o) if "chat" in case else c.availability_async(**o)),
 }
 HELLO = {"messages": [{"role": "user", "content": "Hello"}]}
 SLOW = {"executable": DIR / "slow", "env": {"CORVANE_SIM_TRACE": str(TRACE)}}
@@ -45,7 +64,8 @@ async def cancel_on(go):
 class ClientTest(unittest.TestCase):
     def test_shared_cases(self):
         for (mode, call), case in ((m, case) for m in CALLS.items() for case in DATA["cases"]):
-            with self.subTest(mode=mode, case=case["name"]):
+            with self.subTest(mode=mode, case=case["name"]), \
+                    mock.patch.dict(os.environ, case.get("parent", {})):
                 if "reply" in case:
                     r = case["reply"]
                     self.assertEqual(call(case, **case["options"]), c.Availability(**r)
@@ -55,9 +75,10 @@ class ClientTest(unittest.TestCase):
                         for line, want in zip(traced.splitlines()[-2:], case["trace"]):
                             self.assertEqual({k: json.loads(line)[k] for k in want}, want)
                     continue
-                with self.assertRaises(getattr(c, case["error"])) as caught:
+                with self.assertRaises(ERRORS.get(case["error"]) or getattr(c, case["error"])) as caught:
                     call(case, **case["options"])
                 error = caught.exception
+                self.assertFalse((DIR / "marks.started").exists(), "a process was started")
                 self.assertEqual(getattr(error, "kind", None), case.get("kind"), error)
                 self.assertTrue(str(error).startswith(case.get("message", "")), error)
                 for word in case.get("words", []):

@@ -19,15 +19,32 @@ const trace = join(dir, "trace");
 let text = readFileSync(new URL("../../data/cases.json", import.meta.url), "utf8");
 for (const [token, value] of Object.entries({ "{sim}": sim, "{dir}": dir, "{big}": "x".repeat(300_000) })) text = text.replaceAll(token, value);
 const data = JSON.parse(text);
-for (const [name, body] of Object.entries(data.fakes)) writeFileSync(join(dir, name), `#!/bin/sh\n${body}\n`, { mode: 0o755 });
+for (const [name, body] of Object.entries(data.fakes)) {
+  writeFileSync(join(dir, name), `${body.startsWith("#!") ? "" : "#!/bin/sh\n"}${body}\n`, { mode: 0o755 });
+}
 const reason = new Error("conversation closed");
 const aborted = { error: "AbortError", message: "The operation was aborted" };
+const errors = { ...corvane, "invalid request": TypeError };
+
+// The request with the table's stand-ins for what JSON cannot hold replaced.
+function revive(request) {
+  if (typeof request !== "object") return request;
+  const root = {};
+  const walk = (value) => {
+    if (Array.isArray(value)) return value.map(walk);
+    if (typeof value !== "object" || value === null) return value;
+    if ("$number" in value) return Number(value.$number);
+    if ("$request" in value) return root;
+    return Object.fromEntries(Object.entries(value).map(([key, item]) => [key, walk(item)]));
+  };
+  return Object.assign(root, walk(request));
+}
 
 // Whether `error` is the one `expected` describes, in the terms of data/cases.json.
 function is(expected, error) {
-  assert.ok(error instanceof corvane[expected.error], String(error));
-  assert.equal(error.name, expected.error);
-  assert.equal(error instanceof CorvaneError, expected.error !== "AbortError");
+  assert.ok(error instanceof errors[expected.error], String(error));
+  assert.equal(error.name, errors[expected.error].name);
+  assert.equal(error instanceof CorvaneError, expected.error in corvane && expected.error !== "AbortError");
   assert.equal(error.kind, expected.kind, error.message);
   assert.ok(error.message.startsWith(expected.message ?? ""), error.message);
   for (const word of expected.words ?? []) assert.ok(error.message.includes(word), error.message);
@@ -36,12 +53,22 @@ function is(expected, error) {
 }
 
 test("shared cases", async (t) => {
-  for (const { name, chat: request, options: { timeout, ...options }, ...expected } of data.cases) {
+  for (const { name, chat: request, options: { timeout, ...options }, parent = {}, ...expected } of data.cases) {
     await t.test(name, async () => {
       if (timeout !== undefined) options.timeoutMs = timeout;
-      const call = request === undefined ? availability(options) : chat(request, options);
-      if (!expected.reply) return assert.rejects(call, (error) => is(expected, error));
-      assert.deepEqual(await call, expected.reply);
+      const saved = { ...process.env };
+      Object.assign(process.env, parent);
+      const call = request === undefined ? availability(options) : chat(revive(request), options);
+      const settled = await call.then((value) => ({ value }), (error) => ({ error })).finally(() => {
+        for (const key of Object.keys(parent)) key in saved ? (process.env[key] = saved[key]) : delete process.env[key];
+      });
+      if (!expected.reply) {
+        assert.ok("error" in settled, `resolved to ${JSON.stringify(settled.value)}`);
+        assert.ok(!existsSync(join(dir, "marks.started")), "a process was started");
+        return is(expected, settled.error);
+      }
+      if (settled.error) throw settled.error;
+      assert.deepEqual(settled.value, expected.reply);
       if (!expected.trace) return; // else what corvane-sim traced last: the session, the response
       const traced = readFileSync(options.env.CORVANE_SIM_TRACE, "utf8").trim().split("\n").slice(-2).map((line) => JSON.parse(line));
       const members = traced.map((line, i) => Object.fromEntries(Object.keys(expected.trace[i]).map((key) => [key, line[key]])));

@@ -7,11 +7,16 @@ chat_async() are their asyncio counterparts."""
 from __future__ import annotations
 
 import asyncio
+import errno
 import json
+import math
 import os
+import re
 import subprocess
 from dataclasses import dataclass
-from typing import Any, Dict, Mapping, Optional, Tuple, Union
+from typing import (
+    Any, Dict, List, Literal, Mapping, Optional, Sequence, Set, Tuple, TypedDict, Union
+)
 
 StrPath = Union[str, "os.PathLike[str]"]
 _Reply = Dict[str, Any]
@@ -19,6 +24,10 @@ _Reply = Dict[str, Any]
 __all__ = [
     "Availability",
     "ChatAnswer",
+    "ChatMessage",
+    "ChatRequest",
+    "Role",
+    "ProcessErrorKind",
     "CorvaneError",
     "RefusalError",
     "GenerationError",
@@ -33,6 +42,40 @@ DEFAULT_EXECUTABLE = "corvane"
 EXECUTABLE_VARIABLE = "CORVANE_EXECUTABLE"
 DEFAULT_AVAILABILITY_TIMEOUT = 10.0
 DEFAULT_CHAT_TIMEOUT = 120.0
+
+Role = Literal["system", "user", "assistant", "tool"]
+"""The roles the program tells apart. It reads any other text as "user"; a request that needs one
+is sent as a str (or built as a dict and cast) rather than typed as ChatRequest."""
+
+
+class _ChatMessageRole(TypedDict):
+    role: Role
+
+
+class ChatMessage(_ChatMessageRole, total=False):
+    """One message of the conversation. `content` absent, None or blank once trimmed: the message
+    is left out. Other keys are sent along and ignored by the program."""
+
+    content: Optional[str]
+
+
+class _ChatRequestMessages(TypedDict):
+    messages: Sequence[ChatMessage]
+
+
+class ChatRequest(_ChatRequestMessages, total=False):
+    """The chat request, as docs/protocol.md describes it: the conversation oldest first; the
+    temperature (absent or None: 0.35); the response token limit (absent or None: 256, otherwise
+    clamped to 32..512); instructions put before the system messages' content."""
+
+    temperature: Optional[float]
+    maxTokens: Optional[int]
+    instructions: Optional[str]
+
+
+ProcessErrorKind = Literal[
+    "not-found", "spawn-failed", "timeout", "abnormal-exit", "malformed-reply"
+]
 
 
 @dataclass(frozen=True)
@@ -82,7 +125,7 @@ class ProcessError(CorvaneError):
 
     def __init__(
         self,
-        kind: str,
+        kind: ProcessErrorKind,
         message: str,
         status: Optional[int] = None,
         output: Optional[bytes] = None,
@@ -108,6 +151,8 @@ def _locate(
     elif not name:
         name, origin = DEFAULT_EXECUTABLE, None
     if os.sep in name or (os.altsep and os.altsep in name):
+        if not os.path.isabs(name):
+            origin = f"{origin}; taken from the current directory {os.getcwd()}"
         return name, f"{name} ({origin})"
     search = environ.get("PATH", "")
     for directory in filter(None, search.split(os.pathsep)):
@@ -116,8 +161,12 @@ def _locate(
             return candidate, f"{candidate} (found in PATH)"
     hint = (f" ({origin})" if origin
             else f"; pass its path as executable or set {EXECUTABLE_VARIABLE}")
-    raise ProcessError(
-        "not-found", f'corvane executable not found: no "{name}" in PATH ({search}){hint}')
+    inherited = os.environ.get(EXECUTABLE_VARIABLE)
+    if origin is None and env is not None and inherited:
+        hint += (f"; the env given has no {EXECUTABLE_VARIABLE}, though this process's own"
+                 f" environment sets it to {inherited}")
+    raise ProcessError("not-found", f'corvane executable not found: no "{name}" in PATH'
+                                    f" ({search or 'empty'}){hint}")
 
 
 def _time_limit(timeout: Optional[float]) -> Optional[float]:
@@ -125,9 +174,29 @@ def _time_limit(timeout: Optional[float]) -> Optional[float]:
 
 
 def _start_failure(error: OSError, path: str, where: str, command: str) -> ProcessError:
-    if isinstance(error, FileNotFoundError):
+    """The error of a start that failed: "not-found" when there is no such file; "spawn-failed"
+    when there is one that cannot be started (not executable, not a program, or a script whose
+    interpreter is missing, which the system reports as a missing file too)."""
+    if isinstance(error, FileNotFoundError) and not os.path.exists(path):
         return ProcessError("not-found", f"corvane executable not found: {where}")
-    return ProcessError("spawn-failed", f"{path} {command}: could not start ({error})")
+    code = errno.errorcode.get(error.errno or 0, type(error).__name__)
+    message = f"{path} {command}: could not start ({code})"
+    if isinstance(error, FileNotFoundError):
+        interpreter = _interpreter_of(path)
+        message += (f": the file exists, but not its interpreter {interpreter}" if interpreter
+                    else ": the file exists, but not the interpreter or loader it needs")
+    return ProcessError("spawn-failed", message)
+
+
+def _interpreter_of(path: str) -> Optional[str]:
+    """The program named on the file's "#!" line, if it has one."""
+    try:
+        with open(path, "rb") as file:
+            head = file.read(256)
+    except OSError:
+        return None
+    words = head[2:].split(b"\n")[0].split() if head.startswith(b"#!") else []
+    return os.fsdecode(words[0]) if words else None
 
 
 def _reply(what: str, status: int, output: bytes) -> Tuple[int, _Reply, bytes]:
@@ -243,9 +312,58 @@ def _malformed(command: str, status: int, output: bytes) -> ProcessError:
     return ProcessError("malformed-reply", f"{command}: unexpected reply {text}", status, output)
 
 
-def _encode(request: Union[Mapping[str, Any], str, bytes]) -> bytes:
+_LONE_SURROGATE = re.compile("[\ud800-\udfff]")
+
+
+def _refusal(problem: str) -> ValueError:
+    return ValueError(f"invalid chat request: {problem}")
+
+
+def _check_text(text: str, where: str) -> None:
+    found = _LONE_SURROGATE.search(text)
+    if found:
+        raise _refusal(f"{where} holds a lone surrogate (U+{ord(found.group()):04X}),"
+                       " which UTF-8 cannot encode")
+
+
+def _check_request(request: object) -> None:
+    """Raises ValueError when JSON in UTF-8 cannot carry `request` exactly: a number that is not
+    finite, a text holding a lone surrogate, a dict or list that holds itself. It names the first
+    such value in the order of the text, with the words and path the Node client uses. The walk
+    keeps its own stack, so no depth the encoder takes is refused here."""
+    enclosing: Set[int] = set()  # the dicts and lists that hold the value looked at
+    pending: List[Tuple[str, Any, str]] = [("value", request, "")]
+    while pending:
+        step, value, path = pending.pop()
+        where = path or "the request"
+        if step == "leave":
+            enclosing.discard(id(value))
+        elif step == "key":
+            _check_text(value, f"a key of {where}")
+        elif isinstance(value, float) and not math.isfinite(value):
+            number = "NaN" if math.isnan(value) else "Infinity" if value > 0 else "-Infinity"
+            raise _refusal(f"{where} is {number}, which JSON cannot write")
+        elif isinstance(value, str):
+            _check_text(value, where)
+        elif isinstance(value, (dict, list, tuple)):
+            if id(value) in enclosing:
+                raise _refusal(f"{where} holds a value that encloses it, which JSON cannot write")
+            enclosing.add(id(value))
+            pending.append(("leave", value, path))
+            if isinstance(value, dict):
+                for key, item in reversed(list(value.items())):
+                    pending.append(("value", item, f"{path}.{key}" if path else str(key)))
+                    if isinstance(key, str):
+                        pending.append(("key", key, path))
+            else:
+                pending.extend(("value", item, f"{path}[{i}]")
+                               for i, item in reversed(list(enumerate(value))))
+
+
+def _encode(request: Union[ChatRequest, str, bytes]) -> bytes:
     if isinstance(request, bytes):
         return request
+    _check_request(request)
     if isinstance(request, str):
         return request.encode("utf-8")
     return json.dumps(request, ensure_ascii=False, allow_nan=False).encode("utf-8")
@@ -282,7 +400,7 @@ def availability(
 
 
 def chat(
-    request: Union[Mapping[str, Any], str, bytes],
+    request: Union[ChatRequest, str, bytes],
     *,
     executable: Optional[StrPath] = None,
     timeout: Optional[float] = DEFAULT_CHAT_TIMEOUT,
@@ -291,8 +409,10 @@ def chat(
     """Sends one chat request and returns the model's whole answer.
 
     Raises RefusalError, GenerationError or ProcessError. A str or bytes request is sent as it is;
-    anything else is written as JSON (NaN and infinities raise ValueError). The other arguments
-    are those of availability()."""
+    anything else is written as JSON. Before any process starts, a request that JSON in UTF-8
+    cannot carry exactly (a NaN or infinite number, a lone surrogate, a dict or list that holds
+    itself) raises ValueError, as the Node client refuses it. The other arguments are those of
+    availability()."""
     return _answer_of(*_run("chat", _encode(request), executable, timeout, env))
 
 
@@ -308,7 +428,7 @@ async def availability_async(
 
 
 async def chat_async(
-    request: Union[Mapping[str, Any], str, bytes],
+    request: Union[ChatRequest, str, bytes],
     *,
     executable: Optional[StrPath] = None,
     timeout: Optional[float] = DEFAULT_CHAT_TIMEOUT,

@@ -1,0 +1,72 @@
+"""mypy --strict accepts the package and a typed use of it, and refuses typed uses that misspell the
+request or its messages, pass a wrong type or compare with a kind that does not exist. mypy comes
+from the virtual environment that scripts/test-clients.sh sets up and names in
+$CORVANE_CLIENT_TOOLS (its bin directory)."""
+
+import os
+import re
+import subprocess
+import tempfile
+import unittest
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+TOOLS = os.environ.get("CORVANE_CLIENT_TOOLS")
+EXAMPLE = """\
+import asyncio
+from pathlib import Path
+from typing import List, Optional
+
+import corvane_client as c
+
+history: List[c.ChatMessage] = [{"role": "system", "content": "Be brief."},
+                                {"role": "user", "content": None}, {"role": "tool"}]
+request: c.ChatRequest = {"messages": history, "temperature": 1, "maxTokens": None}
+answer: c.ChatAnswer = c.chat(request, executable=Path("corvane-sim"), timeout=None)
+text: str = answer.content + c.chat('{"messages": []}').finish_reason + c.chat(b"{}").content
+reason: Optional[str] = c.availability(env={"PATH": "/usr/bin"}).reason
+
+
+async def ask(role: c.Role) -> str:
+    reply = await c.chat_async({"messages": [{"role": role, "content": "Hi"}], "instructions": ""})
+    return reply.content
+
+
+def kind_of(error: c.CorvaneError) -> c.ProcessErrorKind:
+    return error.kind if isinstance(error, c.ProcessError) else "not-found"
+
+
+def mistakes(error: c.ProcessError) -> None:
+"""
+# Lines put into mistakes() above, each with the error code of mypy's complaint about it.
+MISTAKES = [
+    ('c.chat({"mesages": []})', "arg-type"),
+    ('c.chat({"messages": [{"role": "asistant", "content": "Hi"}]})', "arg-type"),
+    ('c.chat({"messages": [{"content": "Hi"}]})', "arg-type"),
+    ('c.chat({"messages": [], "temperature": "0.2"})', "arg-type"),
+    ('c.chat({"messages": [], "maxTokens": 1.5})', "arg-type"),
+    ('c.chat({"messages": []}, timeout="60")', "arg-type"),
+    ('print(error.kind == "not_found")', "comparison-overlap"),
+]
+
+
+@unittest.skipUnless(TOOLS, "mypy is set up by scripts/test-clients.sh")
+class TypesTest(unittest.TestCase):
+    def test_mypy_strict_takes_typed_uses_and_refuses_mistakes(self):
+        with tempfile.TemporaryDirectory(prefix="corvane-python-types-") as scratch:
+            example = Path(scratch, "example.py")
+            first = EXAMPLE.count("\n") + 1  # the line of the first mistake
+            example.write_text(EXAMPLE + "".join(f"    {line}\n" for line, _ in MISTAKES))
+            checked = subprocess.run(
+                [f"{TOOLS}/mypy", "--strict", "--no-error-summary", "--show-error-codes",
+                 "--cache-dir", f"{TOOLS}/../mypy-cache", "corvane_client", str(example)],
+                cwd=HERE, capture_output=True, text=True)
+        complaints = {}
+        for match in re.finditer(r"^(\S+?):(\d+): error: (.*)$", checked.stdout, re.M):
+            self.assertEqual(Path(match[1]).name, "example.py", match[0])
+            complaints.setdefault(int(match[2]) - first, []).append(match[3])
+        self.assertTrue(all(0 <= line < len(MISTAKES) for line in complaints), checked.stdout)
+        for number, (line, code) in enumerate(MISTAKES):
+            with self.subTest(line):
+                self.assertTrue(any(c.endswith(f"[{code}]") for c in complaints.get(number, [])),
+                                checked.stdout)
