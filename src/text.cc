@@ -2,9 +2,13 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
 
 #include "byte_words.h"
+#include "text_plain_table.h"
 
 namespace corvane {
 namespace {
@@ -44,143 +48,53 @@ CodePoint decodeAt(std::string_view text, std::size_t at) {
   return {value, length};
 }
 
-// Whether a code point is "plain" for segmentation: of the grapheme class Other and, where the
-// library knows Indic conjunct breaks, none of their classes. Letters of most scripts (Latin,
-// Greek, Cyrillic, CJK ideographs, Arabic, …) are. Between two plain code points, or after an ASCII
-// one and before a plain one, a character always starts (no rule of UAX #29 joins them), and after
-// a plain code point utf8proc's state is nothing but that code point's class, which a zero state
-// derives afresh.
-bool isPlain(const utf8proc_property_t& property) {
+// Whether a code point is "plain" for segmentation: of the grapheme class Other or a precomposed
+// Hangul syllable (LV, LVT) and, where the library knows Indic conjunct breaks, of none of their
+// classes. Letters of most scripts (Latin, Greek, Cyrillic, CJK ideographs, kana, Hangul, Arabic,
+// …) are. Between two code points that are each plain or ASCII a character always starts, except
+// at CR LF (no rule of UAX #29 joins them: the Hangul rules join a syllable only to jamo), and
+// after a plain code point utf8proc's state is nothing but that code point's class, which a zero
+// state derives afresh.
+[[maybe_unused]] bool isPlain(const utf8proc_property_t& property) {
 #if UTF8PROC_VERSION_MAJOR > 2 || (UTF8PROC_VERSION_MAJOR == 2 && UTF8PROC_VERSION_MINOR >= 9)
   if (property.indic_conjunct_break != UTF8PROC_INDIC_CONJUNCT_BREAK_NONE) return false;
 #endif
-  return property.boundclass == UTF8PROC_BOUNDCLASS_OTHER;
+  return property.boundclass == UTF8PROC_BOUNDCLASS_OTHER ||
+         property.boundclass == UTF8PROC_BOUNDCLASS_LV ||
+         property.boundclass == UTF8PROC_BOUNDCLASS_LVT;
 }
 
-// Decides, one code point at a time, where characters begin. utf8proc's rules are applied in full
-// wherever a code point is neither ASCII nor plain, or follows one that is neither; elsewhere the
-// answer is known without them, which is where nearly all text is.
-class GraphemeBreaker {
- public:
-  // Whether the code point given last is ASCII (and there was one).
-  bool afterAscii() const { return previous_ < 0x80; }
-  char32_t previous() const { return previous_; }
-
-  // Takes `last` as the code point given last, after a run of ASCII that the caller segmented
-  // itself.
-  void continueAfterAscii(char last) {
-    previous_ = static_cast<unsigned char>(last);
-    previousSimple_ = true;
-    state_ = 0;
-  }
-
-  // True when a character begins at `next`, the code point that follows all those given so far.
-  bool breaksBefore(char32_t next) {
-    const char32_t previous = previous_;
-    previous_ = next;
-    if (previous == noCodePoint) {
-      previousSimple_ = next < 0x80 || isPlain(*utf8proc_get_property(toUtf8proc(next)));
-      return true;
-    }
-    if (previous < 0x80 && next < 0x80) {
-      // Between two ASCII code points only CR LF stays together.
-      state_ = 0;
-      previousSimple_ = true;
-      return !(previous == '\r' && next == '\n');
-    }
-    const bool nextSimple = next < 0x80 || isPlain(*utf8proc_get_property(toUtf8proc(next)));
-    const bool simple = previousSimple_ && nextSimple;
-    previousSimple_ = nextSimple;
-    if (simple) {
-      state_ = 0;
-      return true;
-    }
-    const bool breaks =
-        utf8proc_grapheme_break_stateful(toUtf8proc(previous), toUtf8proc(next), &state_);
-    if (nextSimple) state_ = 0;  // what utf8proc's state after `next` holds, derived afresh
-    return breaks;
-  }
-
- private:
-  static constexpr char32_t noCodePoint = std::numeric_limits<char32_t>::max();
-  static utf8proc_int32_t toUtf8proc(char32_t codePoint) {
-    return static_cast<utf8proc_int32_t>(codePoint);
-  }
-  char32_t previous_ = noCodePoint;
-  bool previousSimple_ = false;
-  utf8proc_int32_t state_ = 0;
-};
-
-// A character boundary: the start of the next character, or the end of the text.
-struct Boundary {
-  std::size_t piece;       // the piece the next character starts in; the piece count at the end
-  std::size_t offset;      // byte offset of that start within the piece
-  std::size_t characters;  // characters before the boundary
-  bool atEnd() const { return offset == std::numeric_limits<std::size_t>::max(); }
-};
-
-// The end of the run of ASCII bytes in `bytes` that starts at `at`: eight bytes at a time, then
-// byte by byte.
-std::size_t asciiRunEnd(std::string_view bytes, std::size_t at) {
-  while (bytes.size() - at >= 8 && isAsciiWord(wordAt(bytes.data() + at))) at += 8;
-  while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80) ++at;
-  return at;
+// isPlain for a non-ASCII code point: from the bitmap made from this very utf8proc version when
+// there is one, else from utf8proc's properties. Taking a plain code point for one that is not is
+// always safe (it only costs utf8proc's rules), so values past U+10FFFF are never plain.
+bool isPlainCodePoint(char32_t codePoint) {
+#if CORVANE_PLAIN_TABLE_UTF8PROC_VERSION == \
+    UTF8PROC_VERSION_MAJOR * 10000 + UTF8PROC_VERSION_MINOR * 100 + UTF8PROC_VERSION_PATCH
+  if (codePoint > 0x10FFFF) return false;
+  const auto& page = plain_table::plainPages[plain_table::plainPageOf[codePoint >> 8]];
+  return (page[(codePoint >> 6) & 3] >> (codePoint & 63)) & 1;
+#else
+  return isPlain(*utf8proc_get_property(static_cast<utf8proc_int32_t>(codePoint)));
+#endif
 }
 
-// Segments the ASCII run of `bytes` that starts at `at`, right after an ASCII code point: between
-// two ASCII code points a character always starts, except at the line feed of CR LF, so no
-// property is looked up and a run holding no carriage return counts one character a byte. Returns
-// where the run ends, or where character count + 1 starts (then `characters` == count and
-// `stopped` is set).
-std::size_t segmentAsciiRun(std::string_view bytes, std::size_t at, GraphemeBreaker& breaker,
-                            std::size_t& characters, std::size_t count, bool& stopped) {
-  const std::size_t end = asciiRunEnd(bytes, at);
-  const std::string_view run = bytes.substr(at, end - at);
-  if (breaker.previous() != '\r' && run.size() <= count - characters &&
-      run.find('\r') == std::string_view::npos) {
-    characters += run.size();
-    breaker.continueAfterAscii(run.back());
-    return end;
-  }
-  auto previous = static_cast<char>(breaker.previous());
-  for (; at < end; ++at) {
-    const char next = bytes[at];
-    if (!(previous == '\r' && next == '\n')) {
-      if (characters == count) {
-        stopped = true;
-        break;
-      }
-      ++characters;
-    }
-    previous = next;
-  }
-  breaker.continueAfterAscii(previous);
-  return at;
+// Which bytes of `word` are zero: the high bit of each such byte set, nothing else (no borrow
+// from one byte to the next, so any byte may be asked about).
+constexpr std::uint64_t zeroBytes(std::uint64_t word) {
+  constexpr std::uint64_t low7 = everyByte(0x7F);
+  return ~(((word & low7) + low7) | word | low7);
 }
 
-// Walks to the boundary after the first `count` characters, or to the end of a shorter text. Stops
-// at the first code point of character count + 1, so nothing beyond it is ever decoded.
-Boundary boundaryAfter(TextPieces text, std::size_t count) {
-  GraphemeBreaker breaker;
-  std::size_t characters = 0;
-  for (std::size_t piece = 0; piece < text.size(); ++piece) {
-    const std::string_view bytes = text[piece];
-    for (std::size_t at = 0; at < bytes.size();) {
-      if (breaker.afterAscii() && static_cast<unsigned char>(bytes[at]) < 0x80) {
-        bool stopped = false;
-        at = segmentAsciiRun(bytes, at, breaker, characters, count, stopped);
-        if (stopped) return {piece, at, characters};
-        continue;
-      }
-      const CodePoint codePoint = decodeAt(bytes, at);
-      if (breaker.breaksBefore(codePoint.value)) {
-        if (characters == count) return {piece, at, characters};
-        ++characters;
-      }
-      at += codePoint.length;
-    }
+// The index, in memory order, of the first of the eight bytes of `word` that is not ASCII or is a
+// carriage return; 8 when there is none.
+std::size_t firstNonAsciiOrCarriageReturn(std::uint64_t word) {
+  const std::uint64_t stops = (word & everyByte(0x80)) | zeroBytes(word ^ everyByte('\r'));
+  if (stops == 0) return 8;
+  if constexpr (std::endian::native == std::endian::little) {
+    return static_cast<std::size_t>(std::countr_zero(stops)) / 8;
+  } else {
+    return static_cast<std::size_t>(std::countl_zero(stops)) / 8;
   }
-  return {text.size(), std::numeric_limits<std::size_t>::max(), characters};
 }
 
 TextPieces asPieces(const std::string_view& text) { return TextPieces(&text, 1); }
@@ -194,13 +108,115 @@ std::size_t startOfLastCodePoint(std::string_view text, std::size_t floor, std::
 
 }  // namespace
 
+// Walks `bytes`, the piece at piece_, from offset_ to its end or to the first code point of
+// character limit + 1, which it takes in (then the walk stops there and it returns true). Where
+// the code point before is ASCII (not a carriage return) or plain, a run of ASCII bytes is taken
+// eight at a time, a character each; a plain code point after ASCII or a plain one starts a
+// character; utf8proc's rules decide everywhere else.
+bool CharacterWalk::advance(std::string_view bytes, std::size_t limit) {
+  const char* const data = bytes.data();
+  const std::size_t size = bytes.size();
+  std::size_t at = offset_;
+  std::size_t characters = characters_;
+  char32_t previous = previous_;
+  bool previousPlain = previousPlain_;
+  bool stopped = false;
+  while (at < size) {
+    const auto lead = static_cast<unsigned char>(data[at]);
+    if (lead < 0x80 && previousPlain && previous != '\r') {
+      // Each byte up to the first carriage return or non-ASCII byte starts a character, and so
+      // does a carriage return in the lead.
+      const std::size_t available = size - at;
+      std::uint64_t word = 0;
+      if (available >= 8) {
+        word = wordAt(data + at);
+      } else {
+        std::memcpy(&word, data + at, available);
+      }
+      const std::size_t run =
+          std::min(std::max<std::size_t>(firstNonAsciiOrCarriageReturn(word), 1), available);
+      if (run > limit - characters) {
+        at += limit - characters;
+        previous = static_cast<unsigned char>(data[at]);
+        stopped = true;
+        break;
+      }
+      characters += run;
+      at += run;
+      previous = static_cast<unsigned char>(data[at - 1]);
+      continue;
+    }
+    const CodePoint codePoint = decodeAt(bytes, at);
+    const bool plain = codePoint.value < 0x80 || isPlainCodePoint(codePoint.value);
+    bool breaks;
+    if (previousPlain && plain) {
+      breaks = !(previous == '\r' && codePoint.value == '\n');
+    } else if (previous == noCodePoint) {
+      breaks = true;
+    } else {
+      breaks =
+          utf8proc_grapheme_break_stateful(static_cast<utf8proc_int32_t>(previous),
+                                           static_cast<utf8proc_int32_t>(codePoint.value), &state_);
+      if (plain)
+        state_ = 0;  // what utf8proc's state after a plain code point holds, derived afresh
+    }
+    previous = codePoint.value;
+    previousPlain = plain;
+    if (breaks) {
+      if (characters == limit) {
+        stopped = true;
+        break;
+      }
+      ++characters;
+    }
+    at += codePoint.length;
+  }
+  if (stopped) {
+    // The character begins at `at`, and its first code point is taken in: the walk goes on after
+    // it.
+    stopPiece_ = piece_;
+    stopOffset_ = at;
+    at += at < size && static_cast<unsigned char>(data[at]) < 0x80 ? 1 : decodeAt(bytes, at).length;
+    characters = limit + 1;
+    previousPlain = previous < 0x80 || isPlainCodePoint(previous);
+  }
+  offset_ = at;
+  characters_ = characters;
+  previous_ = previous;
+  previousPlain_ = previousPlain;
+  return stopped;
+}
+
+std::size_t CharacterWalk::countUpTo(std::size_t limit) {
+  if (characters_ > limit) return limit + 1;  // stopped at this limit already
+  for (; piece_ < text_.size(); ++piece_, offset_ = 0) {
+    if (advance(text_[piece_], limit)) return limit + 1;
+  }
+  return characters_;
+}
+
+std::size_t CharacterWalk::prefixSize() const {
+  std::size_t size = 0;
+  const std::size_t whole = atEnd() ? text_.size() : stopPiece_;
+  for (std::size_t piece = 0; piece < whole; ++piece) size += text_[piece].size();
+  return atEnd() ? size : size + stopOffset_;
+}
+
+std::string CharacterWalk::prefix() const {
+  std::string text;
+  text.reserve(prefixSize());
+  const std::size_t whole = atEnd() ? text_.size() : stopPiece_;
+  for (std::size_t piece = 0; piece < whole; ++piece) text += text_[piece];
+  if (!atEnd()) text += text_[stopPiece_].substr(0, stopOffset_);
+  return text;
+}
+
 std::size_t countCharacters(std::string_view text) {
-  return boundaryAfter(asPieces(text), std::numeric_limits<std::size_t>::max()).characters;
+  return CharacterWalk(asPieces(text)).countUpTo(std::numeric_limits<std::size_t>::max());
 }
 
 std::size_t countCharactersUpTo(TextPieces text, std::size_t limit) {
-  const Boundary boundary = boundaryAfter(text, limit);
-  return boundary.atEnd() ? boundary.characters : limit + 1;
+  return CharacterWalk(text).countUpTo(limit);
 }
 
 std::size_t countCharactersUpTo(std::string_view text, std::size_t limit) {
@@ -208,16 +224,15 @@ std::size_t countCharactersUpTo(std::string_view text, std::size_t limit) {
 }
 
 std::string_view firstCharacters(std::string_view text, std::size_t count) {
-  const Boundary boundary = boundaryAfter(asPieces(text), count);
-  return boundary.atEnd() ? text : text.substr(0, boundary.offset);
+  CharacterWalk walk(asPieces(text));
+  walk.countUpTo(count);
+  return text.substr(0, walk.prefixSize());
 }
 
 std::string firstCharacters(TextPieces text, std::size_t count) {
-  const Boundary boundary = boundaryAfter(text, count);
-  std::string prefix;
-  for (std::size_t piece = 0; piece < boundary.piece; ++piece) prefix += text[piece];
-  if (!boundary.atEnd()) prefix += text[boundary.piece].substr(0, boundary.offset);
-  return prefix;
+  CharacterWalk walk(text);
+  walk.countUpTo(count);
+  return walk.prefix();
 }
 
 bool isTrimmedWhitespace(char32_t codePoint) {

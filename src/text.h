@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +31,43 @@ std::size_t countCharactersUpTo(TextPieces text, std::size_t limit);
 // boundary, so its own count is min(count, countCharacters(text)).
 std::string_view firstCharacters(std::string_view text, std::size_t count);
 std::string firstCharacters(TextPieces text, std::size_t count);
+
+// A walk through a text's characters from its start that can be taken further later without
+// looking again at what it has passed: a text is counted up to one limit and then, if need be, up
+// to a larger one or cut, for the price of one walk. `text` (the span and the pieces) must outlive
+// the walk.
+class CharacterWalk {
+ public:
+  explicit CharacterWalk(TextPieces text) : text_(text) {}
+
+  // countCharactersUpTo(text, limit), walking on from where the walk stands; `limit` may not be
+  // less than a limit given before.
+  std::size_t countUpTo(std::size_t limit);
+
+  // Whether the walk has reached the end of the text (then countUpTo gave the exact count).
+  bool atEnd() const { return piece_ == text_.size(); }
+
+  // firstCharacters(text, limit) for the last limit given to countUpTo: the text before the
+  // character the walk stopped at, or the whole text at the end.
+  std::string prefix() const;
+  // The size in bytes of prefix().
+  std::size_t prefixSize() const;
+
+ private:
+  bool advance(std::string_view bytes, std::size_t limit);
+
+  TextPieces text_;
+  std::size_t piece_ = 0;  // where the walk goes on: the piece and the byte offset in it
+  std::size_t offset_ = 0;
+  std::size_t stopPiece_ = 0;  // where the character the walk stopped at begins
+  std::size_t stopOffset_ = 0;
+  std::size_t characters_ = 0;  // characters begun so far
+  char32_t previous_ = noCodePoint;
+  bool previousPlain_ = false;  // the code point before is ASCII or plain (see text.cc)
+  std::int32_t state_ = 0;      // utf8proc's segmentation state
+
+  static constexpr char32_t noCodePoint = 0xFFFFFFFF;
+};
 
 // True for the code points trimWhitespace removes: the Unicode White_Space characters, except
 // that the zero width space U+200B and the byte order mark U+FEFF are not among them.
