@@ -3,12 +3,13 @@
 #include <utf8proc.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
 #include <limits>
 
 #include "byte_words.h"
-#include "text_plain_table.h"
+#include "text_tables.h"
 
 namespace corvane {
 namespace {
@@ -48,34 +49,71 @@ CodePoint decodeAt(std::string_view text, std::size_t at) {
   return {value, length};
 }
 
-// Whether a code point is "plain" for segmentation: of the grapheme class Other or a precomposed
-// Hangul syllable (LV, LVT) and, where the library knows Indic conjunct breaks, of none of their
-// classes. Letters of most scripts (Latin, Greek, Cyrillic, CJK ideographs, kana, Hangul, Arabic,
-// …) are. Between two code points that are each plain or ASCII a character always starts, except
-// at CR LF (no rule of UAX #29 joins them: the Hangul rules join a syllable only to jamo), and
-// after a plain code point utf8proc's state is nothing but that code point's class, which a zero
-// state derives afresh.
-[[maybe_unused]] bool isPlain(const utf8proc_property_t& property) {
+// Two ways to segment. Where utf8proc is the version src/text_tables.h was made from, its rules are
+// applied from those tables: a code point's class from a two-level table, and the state after it
+// from the state before and that class (see scripts/generate_text_tables.cc), with no call into
+// utf8proc at all. With any other version, code points are asked of utf8proc, which decides
+// wherever a code point is not ASCII or plain (see isPlain).
+constexpr bool segmentByTables =
+    CORVANE_TEXT_TABLES_UTF8PROC_VERSION ==
+    UTF8PROC_VERSION_MAJOR * 10000 + UTF8PROC_VERSION_MINOR * 100 + UTF8PROC_VERSION_PATCH;
+
+// The class of a code point in text_tables; past U+10FFFF (only in ill-formed text), that of the
+// replacement character.
+constexpr unsigned tableClass(char32_t codePoint) {
+  if (codePoint > 0x10FFFF) codePoint = replacementCharacter;
+  const std::uint8_t pair =
+      text_tables::classPages[text_tables::classPageOf[codePoint >> 8]][(codePoint & 0xFF) >> 1];
+  return (pair >> ((codePoint & 1) * 4)) & 0x0F;
+}
+
+// The state after an ASCII code point from a state in asciiRunStates: its own class.
+constexpr std::array<std::uint8_t, 128> asciiStates = [] {
+  std::array<std::uint8_t, 128> states{};
+  for (char32_t byte = 0; byte < 128; ++byte)
+    states[byte] = text_tables::boundclassOf[tableClass(byte)];
+  return states;
+}();
+
+// The states from which every ASCII code point begins a character and leaves its own class as the
+// state, so that a run of them can be counted a byte a character.
+constexpr std::uint32_t asciiRunStates = [] {
+  std::uint32_t states = 0;
+  for (int state = 0; state < text_tables::stateCount; ++state) {
+    bool open = true;
+    for (char32_t byte = 0; byte < 128; ++byte) {
+      const unsigned step = text_tables::transitions[state][tableClass(byte)];
+      open = open && step == (0x80U | asciiStates[byte]);
+    }
+    if (open) states |= std::uint32_t{1} << state;
+  }
+  return states;
+}();
+// A run goes on from the state each ASCII code point but the carriage return leaves, and may
+// start the text.
+static_assert([] {
+  for (char32_t byte = 0; byte < 128; ++byte) {
+    if (byte != '\r' && ((asciiRunStates >> asciiStates[byte]) & 1) == 0) return false;
+  }
+  return (asciiRunStates & 1) != 0;
+}());
+
+// Whether a code point is "plain" for utf8proc's segmentation: of the grapheme class Other or a
+// precomposed Hangul syllable (LV, LVT) and, where the library knows Indic conjunct breaks, of none
+// of their classes. Letters of most scripts (Latin, Greek, Cyrillic, CJK ideographs, kana, Hangul,
+// Arabic, …) are. Between two code points that are each plain or ASCII a character always starts,
+// except at CR LF (no rule of UAX #29 joins them: the Hangul rules join a syllable only to jamo),
+// and after a plain code point utf8proc's state is nothing but that code point's class, which a
+// zero state derives afresh.
+bool isPlain(char32_t codePoint) {
+  const utf8proc_property_t& property =
+      *utf8proc_get_property(static_cast<utf8proc_int32_t>(codePoint));
 #if UTF8PROC_VERSION_MAJOR > 2 || (UTF8PROC_VERSION_MAJOR == 2 && UTF8PROC_VERSION_MINOR >= 9)
   if (property.indic_conjunct_break != UTF8PROC_INDIC_CONJUNCT_BREAK_NONE) return false;
 #endif
   return property.boundclass == UTF8PROC_BOUNDCLASS_OTHER ||
          property.boundclass == UTF8PROC_BOUNDCLASS_LV ||
          property.boundclass == UTF8PROC_BOUNDCLASS_LVT;
-}
-
-// isPlain for a non-ASCII code point: from the bitmap made from this very utf8proc version when
-// there is one, else from utf8proc's properties. Taking a plain code point for one that is not is
-// always safe (it only costs utf8proc's rules), so values past U+10FFFF are never plain.
-bool isPlainCodePoint(char32_t codePoint) {
-#if CORVANE_PLAIN_TABLE_UTF8PROC_VERSION == \
-    UTF8PROC_VERSION_MAJOR * 10000 + UTF8PROC_VERSION_MINOR * 100 + UTF8PROC_VERSION_PATCH
-  if (codePoint > 0x10FFFF) return false;
-  const auto& page = plain_table::plainPages[plain_table::plainPageOf[codePoint >> 8]];
-  return (page[(codePoint >> 6) & 3] >> (codePoint & 63)) & 1;
-#else
-  return isPlain(*utf8proc_get_property(static_cast<utf8proc_int32_t>(codePoint)));
-#endif
 }
 
 // Which bytes of `word` are zero: the high bit of each such byte set, nothing else (no borrow
@@ -85,15 +123,14 @@ constexpr std::uint64_t zeroBytes(std::uint64_t word) {
   return ~(((word & low7) + low7) | word | low7);
 }
 
-// The index, in memory order, of the first of the eight bytes of `word` that is not ASCII or is a
-// carriage return; 8 when there is none.
-std::size_t firstNonAsciiOrCarriageReturn(std::uint64_t word) {
-  const std::uint64_t stops = (word & everyByte(0x80)) | zeroBytes(word ^ everyByte('\r'));
-  if (stops == 0) return 8;
+// The index, in memory order, of the first byte of `word` whose high bit is set in `marks` (a
+// byte's high bit each, nothing else); 8 when there is none.
+std::size_t firstMarked(std::uint64_t marks) {
+  if (marks == 0) return 8;
   if constexpr (std::endian::native == std::endian::little) {
-    return static_cast<std::size_t>(std::countr_zero(stops)) / 8;
+    return static_cast<std::size_t>(std::countr_zero(marks)) / 8;
   } else {
-    return static_cast<std::size_t>(std::countl_zero(stops)) / 8;
+    return static_cast<std::size_t>(std::countl_zero(marks)) / 8;
   }
 }
 
@@ -108,23 +145,55 @@ std::size_t startOfLastCodePoint(std::string_view text, std::size_t floor, std::
 
 }  // namespace
 
+bool CharacterWalk::asciiRunMayStart() const {
+  if constexpr (segmentByTables) {
+    return (asciiRunStates >> state_) & 1;
+  } else {
+    return previousPlain_ && previous_ != '\r';
+  }
+}
+
+void CharacterWalk::afterAscii(unsigned char last) {
+  if constexpr (segmentByTables) {
+    state_ = asciiStates[last];
+  } else {
+    previous_ = last;
+    previousPlain_ = true;
+    state_ = 0;
+  }
+}
+
+bool CharacterWalk::breaksBefore(char32_t next) {
+  if constexpr (segmentByTables) {
+    const unsigned step = text_tables::transitions[state_][tableClass(next)];
+    state_ = static_cast<std::int32_t>(step & 0x7F);
+    return (step & 0x80) != 0;
+  } else {
+    const char32_t previous = previous_;
+    const bool previousPlain = previousPlain_;
+    const bool plain = next < 0x80 || isPlain(next);
+    previous_ = next;
+    previousPlain_ = plain;
+    if (previous == noCodePoint) return true;
+    if (previousPlain && plain) return !(previous == '\r' && next == '\n');
+    const bool breaks = utf8proc_grapheme_break_stateful(
+        static_cast<utf8proc_int32_t>(previous), static_cast<utf8proc_int32_t>(next), &state_);
+    if (plain) state_ = 0;  // what utf8proc's state after a plain code point holds, derived afresh
+    return breaks;
+  }
+}
+
 // Walks `bytes`, the piece at piece_, from offset_ to its end or to the first code point of
 // character limit + 1, which it takes in (then the walk stops there and it returns true). Where
-// the code point before is ASCII (not a carriage return) or plain, a run of ASCII bytes is taken
-// eight at a time, a character each; a plain code point after ASCII or a plain one starts a
-// character; utf8proc's rules decide everywhere else.
+// the state allows, a run of ASCII bytes is taken eight at a time, a character each.
 bool CharacterWalk::advance(std::string_view bytes, std::size_t limit) {
   const char* const data = bytes.data();
   const std::size_t size = bytes.size();
   std::size_t at = offset_;
   std::size_t characters = characters_;
-  char32_t previous = previous_;
-  bool previousPlain = previousPlain_;
-  bool stopped = false;
   while (at < size) {
-    const auto lead = static_cast<unsigned char>(data[at]);
-    if (lead < 0x80 && previousPlain && previous != '\r') {
-      // Each byte up to the first carriage return or non-ASCII byte starts a character, and so
+    if (static_cast<unsigned char>(data[at]) < 0x80 && asciiRunMayStart()) {
+      // Each byte up to the first carriage return or non-ASCII byte begins a character, and so
       // does a carriage return in the lead.
       const std::size_t available = size - at;
       std::uint64_t word = 0;
@@ -133,58 +202,40 @@ bool CharacterWalk::advance(std::string_view bytes, std::size_t limit) {
       } else {
         std::memcpy(&word, data + at, available);
       }
-      const std::size_t run =
-          std::min(std::max<std::size_t>(firstNonAsciiOrCarriageReturn(word), 1), available);
+      const std::uint64_t stops = (word & everyByte(0x80)) | zeroBytes(word ^ everyByte('\r'));
+      const std::size_t run = std::min(std::max<std::size_t>(firstMarked(stops), 1), available);
       if (run > limit - characters) {
         at += limit - characters;
-        previous = static_cast<unsigned char>(data[at]);
-        stopped = true;
-        break;
+        afterAscii(static_cast<unsigned char>(data[at]));
+        stopPiece_ = piece_;
+        stopOffset_ = at;
+        offset_ = at + 1;
+        characters_ = limit + 1;
+        return true;
       }
       characters += run;
       at += run;
-      previous = static_cast<unsigned char>(data[at - 1]);
+      afterAscii(static_cast<unsigned char>(data[at - 1]));
       continue;
     }
     const CodePoint codePoint = decodeAt(bytes, at);
-    const bool plain = codePoint.value < 0x80 || isPlainCodePoint(codePoint.value);
-    bool breaks;
-    if (previousPlain && plain) {
-      breaks = !(previous == '\r' && codePoint.value == '\n');
-    } else if (previous == noCodePoint) {
-      breaks = true;
-    } else {
-      breaks =
-          utf8proc_grapheme_break_stateful(static_cast<utf8proc_int32_t>(previous),
-                                           static_cast<utf8proc_int32_t>(codePoint.value), &state_);
-      if (plain)
-        state_ = 0;  // what utf8proc's state after a plain code point holds, derived afresh
-    }
-    previous = codePoint.value;
-    previousPlain = plain;
-    if (breaks) {
+    if (breaksBefore(codePoint.value)) {
       if (characters == limit) {
-        stopped = true;
-        break;
+        // The character begins here, and its first code point is taken in: the walk goes on
+        // after it.
+        stopPiece_ = piece_;
+        stopOffset_ = at;
+        offset_ = at + codePoint.length;
+        characters_ = limit + 1;
+        return true;
       }
       ++characters;
     }
     at += codePoint.length;
   }
-  if (stopped) {
-    // The character begins at `at`, and its first code point is taken in: the walk goes on after
-    // it.
-    stopPiece_ = piece_;
-    stopOffset_ = at;
-    at += at < size && static_cast<unsigned char>(data[at]) < 0x80 ? 1 : decodeAt(bytes, at).length;
-    characters = limit + 1;
-    previousPlain = previous < 0x80 || isPlainCodePoint(previous);
-  }
   offset_ = at;
   characters_ = characters;
-  previous_ = previous;
-  previousPlain_ = previousPlain;
-  return stopped;
+  return false;
 }
 
 std::size_t CharacterWalk::countUpTo(std::size_t limit) {

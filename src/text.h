@@ -55,6 +55,10 @@ class CharacterWalk {
 
  private:
   bool advance(std::string_view bytes, std::size_t limit);
+  // The segmentation rules, one code point at a time (see text.cc).
+  bool asciiRunMayStart() const;
+  void afterAscii(unsigned char last);
+  bool breaksBefore(char32_t next);
 
   TextPieces text_;
   std::size_t piece_ = 0;  // where the walk goes on: the piece and the byte offset in it
@@ -62,9 +66,11 @@ class CharacterWalk {
   std::size_t stopPiece_ = 0;  // where the character the walk stopped at begins
   std::size_t stopOffset_ = 0;
   std::size_t characters_ = 0;  // characters begun so far
+  // The segmentation state after the code points walked so far (see text.cc): the state of the
+  // rules, and when utf8proc applies them, the last code point and whether it is ASCII or plain.
+  std::int32_t state_ = 0;
   char32_t previous_ = noCodePoint;
-  bool previousPlain_ = false;  // the code point before is ASCII or plain (see text.cc)
-  std::int32_t state_ = 0;      // utf8proc's segmentation state
+  bool previousPlain_ = false;
 
   static constexpr char32_t noCodePoint = 0xFFFFFFFF;
 };

@@ -1,4 +1,5 @@
 #include "text.h"
+#include "text_tables.h"
 #include "utf8.h"
 
 #include <gtest/gtest.h>
@@ -49,12 +50,47 @@ TEST(Text, GraphemeBreakTest) {
     for (const std::size_t split : starts) {
       const std::array pieces{whole.substr(0, split), std::string_view(), whole.substr(split)};
       EXPECT_EQ(countCharactersUpTo(pieces, characters), characters) << split;
+      CharacterWalk walk(pieces);  // taken further a character at a time
       for (std::size_t n = 0; n <= characters; ++n) {
         EXPECT_EQ(firstCharacters(pieces, n), whole.substr(0, boundaries[n])) << split << " " << n;
+        EXPECT_EQ(walk.countUpTo(n), std::min(characters, n + 1)) << split << " " << n;
+        EXPECT_EQ(walk.prefix(), whole.substr(0, boundaries[n])) << split << " " << n;
+        EXPECT_EQ(walk.atEnd(), n == characters) << split << " " << n;
       }
     }
   }
   EXPECT_GT(lines, 500) << "GraphemeBreakTest.txt missing or short: install unicode-data";
+}
+
+// src/text_tables.h against the utf8proc linked: every code point's class, and utf8proc's answer
+// and state for every state and every pair of classes (from state 0, it takes the class of the
+// code point before).
+TEST(Text, TablesAreUtf8procs) {
+  if (CORVANE_TEXT_TABLES_UTF8PROC_VERSION !=
+      UTF8PROC_VERSION_MAJOR * 10000 + UTF8PROC_VERSION_MINOR * 100 + UTF8PROC_VERSION_PATCH) {
+    GTEST_SKIP() << "the tables are of another utf8proc version, and unused";
+  }
+  using namespace text_tables;
+  std::vector<utf8proc_int32_t> example(std::size(boundclassOf), -1);
+  for (utf8proc_int32_t c = 0; c < 0x110000; ++c) {
+    const unsigned pair = classPages[classPageOf[c >> 8]][(c & 0xFF) >> 1];
+    const unsigned tableClass = (pair >> ((c & 1) * 4)) & 0x0F;
+    ASSERT_LT(tableClass, std::size(boundclassOf)) << c;
+    ASSERT_EQ(boundclassOf[tableClass], utf8proc_get_property(c)->boundclass) << c;
+    if (example[tableClass] < 0) example[tableClass] = c;
+  }
+  for (int state = 0; state < stateCount; ++state) {
+    for (std::size_t previous = 0; previous < example.size(); ++previous) {
+      for (std::size_t next = 0; next < example.size(); ++next) {
+        utf8proc_int32_t after = state;
+        const bool breaks =
+            utf8proc_grapheme_break_stateful(example[previous], example[next], &after);
+        const unsigned step = transitions[state == 0 ? boundclassOf[previous] : state][next];
+        EXPECT_EQ(step, (breaks ? 0x80U : 0U) | static_cast<unsigned>(after))
+            << state << " " << previous << " " << next;
+      }
+    }
+  }
 }
 
 // \xHH for a byte, \uXXXX and \UXXXXXXXX for a code point; anything else as it is.
