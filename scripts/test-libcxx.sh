@@ -36,7 +36,12 @@ for fuzzer in build-libcxx-fuzz/fuzz/*_fuzzer; do
   target=$(basename "$fuzzer")
   options=(-runs=10000 -seed=1)
   [[ -f fuzz/$target.dict ]] && options+=(-dict="fuzz/$target.dict")
-  if ! "$fuzzer" "${options[@]}" "fuzz/corpus/$target" >"build-libcxx-fuzz/$target.log" 2>&1; then
+  # New inputs go to a folder of the build's own (the first one named), never into the committed
+  # seed corpus.
+  rm -rf "build-libcxx-fuzz/corpus/$target"
+  mkdir -p "build-libcxx-fuzz/corpus/$target"
+  if ! "$fuzzer" "${options[@]}" "build-libcxx-fuzz/corpus/$target" "fuzz/corpus/$target" \
+    >"build-libcxx-fuzz/$target.log" 2>&1; then
     echo "== $target failed under libc++; the end of build-libcxx-fuzz/$target.log:"
     tail -n 40 "build-libcxx-fuzz/$target.log"
     exit 1
