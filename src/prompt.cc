@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::string_view partSeparator = "\n\n";
 constexpr std::string_view assistantCue = "\n\nAssistant:";
+constexpr std::size_t assistantCueChars = 12;
 
 // A line of the prompt, still as views into the request: the speaker's label and the trimmed
 // message content.
@@ -51,12 +52,6 @@ std::size_t roomLeft(std::size_t budget, std::size_t used, std::size_t floor) {
   return used < budget ? std::max(budget - used, floor) : floor;
 }
 
-std::string joined(TextPieces pieces) {
-  std::string text;
-  for (const std::string_view piece : pieces) text += piece;
-  return text;
-}
-
 // A text and its number of characters, so that no one has to count it again.
 struct CountedText {
   std::string text;
@@ -64,15 +59,17 @@ struct CountedText {
 };
 
 // The text whole when it has at most `limit` characters, else its first `limit` characters with
-// the truncation marker after them.
-CountedText fitWithMarker(TextPieces text, std::size_t limit) {
-  const std::size_t characters = countCharactersUpTo(text, limit);
-  if (characters <= limit) return {joined(text), characters};
-  std::string cut = firstCharacters(text, limit);
+// the truncation marker after them. The walk goes on from where it stands (no earlier limit may
+// exceed `limit`), so a text measured before is not walked again.
+CountedText fitWithMarker(CharacterWalk& walk, std::size_t limit) {
+  const std::size_t characters = walk.countUpTo(limit);
+  if (walk.atEnd()) return {walk.prefix(), characters};
+  std::string cut = walk.prefix();
+  // The marker's line feed begins a character, unless a carriage return ends the kept part and
+  // takes it in; the marker's other characters are its own.
+  const bool joined = !cut.empty() && cut.back() == '\r';
   cut += truncationMarker;
-  // Counted as it is: a carriage return that ends the kept part joins the marker's line feed.
-  const std::size_t cutCharacters = countCharacters(cut);
-  return {std::move(cut), cutCharacters};
+  return {std::move(cut), limit + truncationMarkerChars - (joined ? 1 : 0)};
 }
 
 // The request's own instructions, untouched, then the trimmed content of every system message in
@@ -95,7 +92,8 @@ CountedText buildInstructions(const ChatRequest& request) {
     const std::string_view content = trimmedContent(message);
     if (!content.empty()) addPart(content);
   }
-  return fitWithMarker(pieces, instructionsCharBudget);
+  CharacterWalk walk(pieces);
+  return fitWithMarker(walk, instructionsCharBudget);
 }
 
 std::string promptFrom(const std::vector<TurnLine>& newestFirst) {
@@ -111,14 +109,15 @@ std::string promptFrom(const std::vector<TurnLine>& newestFirst) {
 struct PromptText {
   std::string text;
   // False when the text is the newest line alone, kept although it did not fit: only then can the
-  // pair exceed the context.
+  // pair exceed the context. Then `characters` is the text's length.
   bool fitsBesideInstructions = true;
+  std::size_t characters = 0;
 };
 
 // The newest turn lines that fit in the context beside the instructions, oldest first, followed by
 // the cue for the assistant's reply. The walk back from the newest stops at the first line that
 // does not fit, so older lines are never even measured. When not even the newest fits, it is kept
-// alone, cut to the room left if need be.
+// alone, cut to the room left if need be, its count taken on from where it stopped.
 //
 // Lines the walk took always fit beside the instructions, so they need not be counted again: each
 // line starts the text or follows a line feed and ends before one (its content is trimmed, so it
@@ -129,13 +128,23 @@ PromptText buildPromptText(const ChatRequest& request, std::size_t instructionsL
   std::size_t used = instructionsLength + promptOverheadChars;
   std::vector<TurnLine> selected;  // newest first
   std::optional<TurnLine> newest;
+  std::array<std::string_view, 2> newestPieces;
+  std::optional<CharacterWalk> newestWalk;  // over newestPieces, as far as it was measured
   for (auto message = request.messages.rbegin(); message != request.messages.rend(); ++message) {
     const std::optional<TurnLine> line = turnLineOf(*message);
     if (!line) continue;
-    if (!newest) newest = line;
+    const std::array pieces = line->pieces();
+    CharacterWalk lineWalk(pieces);
+    const bool first = !newest;
+    if (first) {
+      newest = line;
+      newestPieces = pieces;
+      newestWalk.emplace(newestPieces);
+    }
+    CharacterWalk& walk = first ? *newestWalk : lineWalk;
     const std::size_t room = roomLeft(contextCharBudget, used, 0);
     if (room < turnLineChargeChars) break;
-    const std::size_t length = countCharactersUpTo(line->pieces(), room - turnLineChargeChars);
+    const std::size_t length = walk.countUpTo(room - turnLineChargeChars);
     if (length + turnLineChargeChars > room) break;
     used += length + turnLineChargeChars;
     selected.push_back(*line);
@@ -143,9 +152,14 @@ PromptText buildPromptText(const ChatRequest& request, std::size_t instructionsL
   if (!newest) return {};
   PromptText prompt;
   if (selected.empty()) {
+    // At least the room the walk measured the line against, so the walk goes on.
     const std::size_t limit = roomLeft(contextCharBudget, used, fallbackLineFloorChars);
-    prompt.text = fitWithMarker(newest->pieces(), limit).text;
+    CountedText line = fitWithMarker(*newestWalk, limit);
+    prompt.text = std::move(line.text);
     prompt.fitsBesideInstructions = false;
+    // The line ends in something other than a carriage return (trimmed content, or the marker), so
+    // the cue's line feeds begin characters of their own.
+    prompt.characters = line.characters + assistantCueChars;
   } else {
     prompt.text = promptFrom(selected);
   }
@@ -154,12 +168,12 @@ PromptText buildPromptText(const ChatRequest& request, std::size_t instructionsL
 }
 
 // When the pair still exceeds the context, the instructions give way; the prompt is never cut here.
-void fitPairToContext(PromptPair& pair, std::size_t instructionsLength) {
-  const std::size_t promptLength = countCharacters(pair.prompt);
+void fitPairToContext(PromptPair& pair, std::size_t instructionsLength, std::size_t promptLength) {
   if (instructionsLength + promptLength <= contextCharBudget) return;
   const std::size_t limit = roomLeft(contextCharBudget, promptLength, instructionsFloorChars);
   const std::array<std::string_view, 1> instructions{pair.instructions};
-  if (instructionsLength > limit) pair.instructions = fitWithMarker(instructions, limit).text;
+  CharacterWalk walk(instructions);
+  if (instructionsLength > limit) pair.instructions = fitWithMarker(walk, limit).text;
 }
 
 }  // namespace
@@ -168,7 +182,9 @@ PromptPair buildPrompt(const ChatRequest& request) {
   CountedText instructions = buildInstructions(request);
   PromptText prompt = buildPromptText(request, instructions.characters);
   PromptPair pair{std::move(instructions.text), std::move(prompt.text)};
-  if (!prompt.fitsBesideInstructions) fitPairToContext(pair, instructions.characters);
+  if (!prompt.fitsBesideInstructions) {
+    fitPairToContext(pair, instructions.characters, prompt.characters);
+  }
   return pair;
 }
 

@@ -23,6 +23,7 @@ inline constexpr std::size_t instructionsFloorChars = 256;
 // A line feed, the horizontal ellipsis, then the bracketed words: 35 characters, 37 bytes.
 inline constexpr std::string_view truncationMarker =
     "\n\xE2\x80\xA6[truncated for on-device context]";
+inline constexpr std::size_t truncationMarkerChars = 35;
 
 struct PromptPair {
   std::string instructions;

@@ -40,6 +40,7 @@ using Messages = std::vector<std::optional<std::string>>;  // role, content, rol
 }
 
 TEST(Prompt, Pairs) {
+  EXPECT_EQ(countCharacters(truncationMarker), truncationMarkerChars);
   EXPECT_TRUE(builds("Answer briefly.",
                      {"system", "  You help with spreadsheets.\n", "user", "What is a pivot table?",
                       "assistant", "A summary table.", "tool", "rows=3", "user", "   ", "developer",
