@@ -53,10 +53,28 @@ row("corvane-sim availability", sim, "process floor", floor, 1.3,
 
 # Started through with_stdin: its cost is the difference between the floor started through it
 # and started directly, and is taken off the chat's time.
-direct_floor, launched_floor, launched_chat = medians("small")
+direct_floor, launched_floor, launched_chat, launched_thread_floor = medians("small")
 small_chat = launched_chat - (launched_floor - direct_floor)
+thread_floor = launched_thread_floor - (launched_floor - direct_floor)
 row(f"corvane-sim chat, {size('small') / 1024:.0f} KiB", small_chat, "process floor",
     direct_floor, 2.0, mib(peaks["chat-small"]))
+row(f"corvane-sim chat, {size('small') / 1024:.0f} KiB", small_chat, "thread floor",
+    thread_floor, 1.25, "")
+
+# Instruction counts (callgrind): against the thread floor's, and each under its own ceiling. The
+# multilingual chat's ceiling is 75% of its count before grapheme counting went by tables (commit
+# e957d44, 839,761 instructions on the machine the figures were first taken on).
+counts = {}
+with open(os.path.join(results_dir, "instructions.txt")) as f:
+    for line in f:
+        key, count = line.split()
+        counts[key] = int(count)
+for name, request, kind, ceiling in (("chat-small", "small", "", 350_000),
+                                    ("chat-multilingual", "multilingual", " multilingual", 629_821)):
+    count, floor_count = counts[name], counts["thread-floor"]
+    rows.append((f"corvane-sim chat, {size(request) / 1024:.0f} KiB{kind}, instructions",
+                 f"{count:,}", "thread floor", f"{floor_count:,}", f"{count / floor_count:.2f}",
+                 f"< {ceiling:,}", "", "ok" if count < ceiling else "MISSED"))
 
 growth = []
 for name in ("1mb", "8mb", "64mb"):

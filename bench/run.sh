@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The performance benchmark: builds the release build and the two floors, generates the inputs,
-# times everything with hyperfine (warm-ups, many runs, medians) and prints one table of each
-# figure against its floor, with the ratio, the target and peak memory.
+# The performance benchmark: builds the release build and the floors, generates the inputs,
+# times everything with hyperfine (warm-ups, many runs, medians), counts the instructions of the
+# 10 KiB chats with callgrind (which do not move with the machine's noise) and prints one table of
+# each figure against its floor, with the ratio, the target and peak memory.
 #
 # Usage: bash bench/run.sh
 #
@@ -19,6 +20,7 @@ mkdir -p "$work"
 bash scripts/install-deps.sh build
 missing=()
 command -v hyperfine >/dev/null || missing+=(hyperfine)
+command -v valgrind >/dev/null || missing+=(valgrind)
 [[ -x /usr/bin/time ]] || missing+=(time)
 command -v python3 >/dev/null || missing+=(python3)
 if [[ ${#missing[@]} -gt 0 ]]; then
@@ -37,14 +39,17 @@ CORVANE_BUILD_DIR=$build bash scripts/build.sh -DCORVANE_BUILD_TESTS=OFF -DCORVA
 corvane=$build/corvane
 sim=$build/corvane-sim
 floor=$build/bench/process_floor
+thread_floor=$build/bench/thread_floor
 parse_floor=$build/bench/parse_floor
 
-# Every message is about 670 bytes, so the sizes differ only in the number of messages.
+# Every message is about 670 bytes, so the sizes differ only in the number of messages. The
+# multilingual request holds Chinese, Japanese and Korean text and emoji sequences.
 echo "generating the requests in $work"
-generate() {  # name messages bytes
-  "$build/bench/generate_request" "$2" "$3" >"$work/$1.json"
+generate() {  # name messages bytes [non-ASCII percent | multilingual]
+  "$build/bench/generate_request" "${@:2}" >"$work/$1.json"
 }
 generate small 15 10240
+generate multilingual 15 10240 multilingual
 generate 1mb 1563 1048576
 generate 8mb 12500 8388608
 generate 64mb 100000 67108864
@@ -84,7 +89,7 @@ peak() {  # name input command...
 with_stdin=$build/bench/with_stdin
 
 # A figure is only worth having for a run that answers: check each input gets a content reply.
-for input in small 1mb 8mb 64mb; do
+for input in small multilingual 1mb 8mb 64mb; do
   if ! "$sim" chat <"$work/$input.json" | grep -q '^{"content":"'; then
     echo "corvane-sim chat does not answer $work/$input.json" >&2
     exit 1
@@ -99,11 +104,31 @@ peak availability-sim /dev/null "$sim" availability
 
 echo "timing the small chat"
 # hyperfine gives no standard input, so the chat is started through with_stdin, and so is the
-# floor once more: the difference of those two is what the chat costs on top of the floor.
+# floor once more: the difference of those two is what with_stdin costs, taken off the chat's time
+# and the thread floor's.
 export CORVANE_SIM_RESPONSE="Group the rows by month, then add a sum of sales."
 bench small 50 1000 "$floor" "$with_stdin $work/small.json $floor" \
-  "$with_stdin $work/small.json $sim chat"
+  "$with_stdin $work/small.json $sim chat" "$with_stdin $work/small.json $thread_floor"
 peak chat-small "$work/small.json" "$sim" chat
+
+echo "counting the instructions of the small chats"
+# The median of three callgrind runs each (they differ by a few instructions at most), written as
+# "name count" lines.
+instructions() {  # name input command...
+  local name=$1 input=$2
+  shift 2
+  local samples=()
+  for run in 1 2 3; do
+    valgrind --tool=callgrind --callgrind-out-file="$results/$name.$run.callgrind" "$@" \
+      <"$input" >/dev/null 2>"$results/valgrind.log"
+    samples+=("$(sed -n 's/^summary: //p' "$results/$name.$run.callgrind")")
+  done
+  printf '%s\n' "${samples[@]}" | sort -n | sed -n 2p | sed "s/^/$name /" \
+    >>"$results/instructions.txt"
+}
+instructions chat-small "$work/small.json" "$sim" chat
+instructions chat-multilingual "$work/multilingual.json" "$sim" chat
+instructions thread-floor "$work/small.json" "$thread_floor"
 unset CORVANE_SIM_RESPONSE
 
 echo "timing the large chats"
