@@ -1,6 +1,7 @@
 // buildPrompt on up to 40 messages of any role, with texts from empty to far past the budgets. The
-// pair comes out the same each time, as valid UTF-8, within the most the budgets allow; a prompt
-// ends with the cue for the assistant, and is empty only when no message has content to answer.
+// pair comes out the same each time, and the same as buildPromptByCounting, as valid UTF-8, within
+// the most the budgets allow; a prompt ends with the cue for the assistant, and is empty only when
+// no message has content to answer.
 #include "harness.h"
 #include "prompt.h"
 
@@ -41,6 +42,9 @@ void fuzz(std::string_view, FuzzedDataProvider& provider) {
   }
   const PromptPair pair = buildPrompt(request), again = buildPrompt(request);
   FUZZ_CHECK(pair.instructions == again.instructions && pair.prompt == again.prompt);
+  // Where byte lengths settle the pair, it is made without counting: counting gives the same.
+  const PromptPair counted = buildPromptByCounting(request);
+  FUZZ_CHECK(pair.instructions == counted.instructions && pair.prompt == counted.prompt);
   FUZZ_CHECK(isValidUtf8(pair.instructions) && isValidUtf8(pair.prompt));
   FUZZ_CHECK(pair.prompt.empty() || pair.prompt.ends_with("\n\nAssistant:"));
   FUZZ_CHECK(pair.prompt.empty() == !answerable);

@@ -73,9 +73,9 @@ CountedText fitWithMarker(CharacterWalk& walk, std::size_t limit) {
 }
 
 // The request's own instructions, untouched, then the trimmed content of every system message in
-// order, joined by blank lines and held to the instructions budget.
-CountedText buildInstructions(const ChatRequest& request) {
-  std::vector<std::string_view> pieces;  // the parts with a separator between each two
+// order: the parts with a separator between each two, as far as they can matter.
+std::vector<std::string_view> instructionPieces(const ChatRequest& request) {
+  std::vector<std::string_view> pieces;
   std::size_t parts = 0;
   const auto addPart = [&](std::string_view part) {
     if (!pieces.empty()) pieces.push_back(partSeparator);
@@ -92,6 +92,11 @@ CountedText buildInstructions(const ChatRequest& request) {
     const std::string_view content = trimmedContent(message);
     if (!content.empty()) addPart(content);
   }
+  return pieces;
+}
+
+// The instructions' parts joined by blank lines and held to the instructions budget.
+CountedText buildInstructions(TextPieces pieces) {
   CharacterWalk walk(pieces);
   return fitWithMarker(walk, instructionsCharBudget);
 }
@@ -178,13 +183,41 @@ void fitPairToContext(PromptPair& pair, std::size_t instructionsLength, std::siz
 
 }  // namespace
 
-PromptPair buildPrompt(const ChatRequest& request) {
-  CountedText instructions = buildInstructions(request);
+PromptPair buildPromptByCounting(const ChatRequest& request) {
+  const std::vector<std::string_view> instructionParts = instructionPieces(request);
+  CountedText instructions = buildInstructions(instructionParts);
   PromptText prompt = buildPromptText(request, instructions.characters);
   PromptPair pair{std::move(instructions.text), std::move(prompt.text)};
   if (!prompt.fitsBesideInstructions) {
     fitPairToContext(pair, instructions.characters, prompt.characters);
   }
+  return pair;
+}
+
+// A character is a byte at least, so a text has no more characters than bytes. When the
+// instructions' bytes fit their budget, and theirs and every turn line's with what the walk
+// charges fit the context, the instructions are kept whole and the walk takes every line, whatever
+// the exact counts: the pair is built without counting anything. Most requests are that small.
+PromptPair buildPrompt(const ChatRequest& request) {
+  const std::vector<std::string_view> instructionParts = instructionPieces(request);
+  std::size_t instructionBytes = 0;
+  for (const std::string_view part : instructionParts) instructionBytes += part.size();
+  std::size_t used = instructionBytes + promptOverheadChars;
+  std::vector<TurnLine> lines;  // newest first
+  bool fits = instructionBytes <= instructionsCharBudget;
+  for (auto message = request.messages.rbegin(); fits && message != request.messages.rend();
+       ++message) {
+    const std::optional<TurnLine> line = turnLineOf(*message);
+    if (!line) continue;
+    used += line->label.size() + line->content.size() + turnLineChargeChars;
+    fits = used <= contextCharBudget;
+    lines.push_back(*line);
+  }
+  if (!fits) return buildPromptByCounting(request);
+  PromptPair pair;
+  pair.instructions.reserve(instructionBytes);
+  for (const std::string_view part : instructionParts) pair.instructions += part;
+  if (!lines.empty()) pair.prompt = promptFrom(lines) + std::string(assistantCue);
   return pair;
 }
 

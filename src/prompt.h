@@ -33,4 +33,8 @@ struct PromptPair {
 // Never fails; the same request always yields the same pair. Either text may be empty.
 PromptPair buildPrompt(const ChatRequest& request);
 
+// The same pair as buildPrompt, always made by counting characters: buildPrompt skips counting
+// where byte lengths already settle the pair, and the tests hold the two to the same answer.
+PromptPair buildPromptByCounting(const ChatRequest& request);
+
 }  // namespace corvane

@@ -31,9 +31,12 @@ using Messages = std::vector<std::optional<std::string>>;  // role, content, rol
   for (std::size_t i = 0; i + 1 < messages.size(); i += 2) {
     request.messages.push_back({*messages[i], messages[i + 1]});
   }
-  const PromptPair pair = buildPrompt(request);
+  const PromptPair pair = buildPrompt(request), counted = buildPromptByCounting(request);
   const std::string got = pair.instructions + '|' + pair.prompt,
                     all = wantInstructions + '|' + want;
+  if (counted.instructions != pair.instructions || counted.prompt != pair.prompt) {
+    return ::testing::AssertionFailure() << "buildPromptByCounting makes another pair";
+  }
   if (got == all) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "instructions|prompt part at byte "
                                        << std::ranges::mismatch(got, all).in1 - got.begin();
@@ -65,6 +68,18 @@ TEST(Prompt, Pairs) {
   for (int i = 0; i < 6000; ++i) many.insert(many.end(), {"system", "a"});
   for (int i = 0; i < 1500; ++i) parts += "a\n\n";
   EXPECT_TRUE(builds({}, many, parts + marker, ""));
+  // Bytes that fit settle the pair uncounted; a byte more, and the counts decide. 4 + 16 +
+  // (6 + 1 + 2) + (6 + n + 2) bytes and characters: the older line fits up to n = 11963.
+  for (const std::size_t n : {11963, 11964}) {
+    const std::string older(n, 'a');
+    EXPECT_TRUE(builds("iiii", {"user", older, "user", "b"}, "iiii",
+                       (n == 11963 ? "User: " + older + "\n\n" : "") + "User: b" + cue));
+  }
+  EXPECT_TRUE(builds(std::string(4500, 'i'), {}, std::string(4500, 'i'), ""));
+  EXPECT_TRUE(builds(std::string(4501, 'i'), {}, std::string(4500, 'i') + marker, ""));
+  // 12001 bytes but 12000 characters: the line fits.
+  EXPECT_TRUE(builds("\u00e9", {"user", std::string(11975, 'a'), "user", ""}, "\u00e9",
+                     "User: " + std::string(11975, 'a') + cue));
   // One line: 16 reserved, so the fallback limit is 11984 with the label.
   EXPECT_TRUE(builds({}, {"user", mixed(11978)}, "", "User: " + mixed(11978) + cue));
   EXPECT_TRUE(builds({}, {"user", mixed(11979)}, "", "User: " + mixed(11978) + marker + cue));

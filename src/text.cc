@@ -26,27 +26,23 @@ bool isContinuationByte(char byte) { return (static_cast<unsigned char>(byte) & 
 // The code point that starts at text[at], at < text.size(). The input is trusted to be well formed
 // apart from the guards that keep every read inside the text.
 CodePoint decodeAt(std::string_view text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data()) + at;
+  const std::size_t left = text.size() - at;
+  const unsigned lead = bytes[0];
   if (lead < 0x80) return {lead, 1};
-  std::size_t length;
-  char32_t value;
-  if (lead >= 0xC0 && lead < 0xE0) {
-    length = 2;
-    value = lead & 0x1F;
-  } else if (lead >= 0xE0 && lead < 0xF0) {
-    length = 3;
-    value = lead & 0x0F;
-  } else if (lead >= 0xF0 && lead < 0xF8) {
-    length = 4;
-    value = lead & 0x07;
-  } else {
-    return {replacementCharacter, 1};
+  if (lead < 0xC0 || lead >= 0xF8) return {replacementCharacter, 1};
+  if (lead < 0xE0) {
+    if (left < 2) return {replacementCharacter, left};
+    return {(lead & 0x1F) << 6 | (bytes[1] & 0x3FU), 2};
   }
-  if (length > text.size() - at) return {replacementCharacter, text.size() - at};
-  for (std::size_t i = 1; i < length; ++i) {
-    value = (value << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+  if (lead < 0xF0) {
+    if (left < 3) return {replacementCharacter, left};
+    return {(lead & 0x0F) << 12 | (bytes[1] & 0x3FU) << 6 | (bytes[2] & 0x3FU), 3};
   }
-  return {value, length};
+  if (left < 4) return {replacementCharacter, left};
+  return {
+      (lead & 0x07) << 18 | (bytes[1] & 0x3FU) << 12 | (bytes[2] & 0x3FU) << 6 | (bytes[3] & 0x3FU),
+      4};
 }
 
 // Two ways to segment. Where utf8proc is the version src/text_tables.h was made from, its rules are
