@@ -43,13 +43,15 @@ thread_floor=$build/bench/thread_floor
 parse_floor=$build/bench/parse_floor
 
 # Every message is about 670 bytes, so the sizes differ only in the number of messages. The
-# multilingual request holds Chinese, Japanese and Korean text and emoji sequences.
+# multilingual request holds Chinese, Japanese and Korean text and emoji sequences: 23 KiB of them,
+# more bytes than the context budget has characters, so that its characters are counted (a request
+# whose bytes fit the budgets needs no counting).
 echo "generating the requests in $work"
 generate() {  # name messages bytes [non-ASCII percent | multilingual]
   "$build/bench/generate_request" "${@:2}" >"$work/$1.json"
 }
 generate small 15 10240
-generate multilingual 15 10240 multilingual
+generate multilingual 34 23552 multilingual
 generate 1mb 1563 1048576
 generate 8mb 12500 8388608
 generate 64mb 100000 67108864

@@ -7,8 +7,10 @@
 
 static void* answer(void* unused) {
   (void)unused;
-  fputs("{\"content\":\"Group the rows by month, then add a sum of sales.\",\"finishReason\":\"stop\"}\n",
-        stdout);
+  fputs(
+      "{\"content\":\"Group the rows by month, then add a sum of "
+      "sales.\",\"finishReason\":\"stop\"}\n",
+      stdout);
   fflush(stdout);
   return NULL;
 }
