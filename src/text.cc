@@ -101,7 +101,7 @@ static_assert([] {
 // except at CR LF (no rule of UAX #29 joins them: the Hangul rules join a syllable only to jamo),
 // and after a plain code point utf8proc's state is nothing but that code point's class, which a
 // zero state derives afresh.
-bool isPlain(char32_t codePoint) {
+[[maybe_unused]] bool isPlain(char32_t codePoint) {
   const utf8proc_property_t& property =
       *utf8proc_get_property(static_cast<utf8proc_int32_t>(codePoint));
 #if UTF8PROC_VERSION_MAJOR > 2 || (UTF8PROC_VERSION_MAJOR == 2 && UTF8PROC_VERSION_MINOR >= 9)
