@@ -141,40 +141,40 @@ std::size_t startOfLastCodePoint(std::string_view text, std::size_t floor, std::
 
 }  // namespace
 
-bool CharacterWalk::asciiRunMayStart() const {
+bool CharacterWalk::Segmentation::asciiRunMayStart() const {
   if constexpr (segmentByTables) {
-    return (asciiRunStates >> state_) & 1;
+    return (asciiRunStates >> state) & 1;
   } else {
-    return previousPlain_ && previous_ != '\r';
+    return previousPlain && previous != '\r';
   }
 }
 
-void CharacterWalk::afterAscii(unsigned char last) {
+void CharacterWalk::Segmentation::afterAscii(unsigned char last) {
   if constexpr (segmentByTables) {
-    state_ = asciiStates[last];
+    state = asciiStates[last];
   } else {
-    previous_ = last;
-    previousPlain_ = true;
-    state_ = 0;
+    previous = last;
+    previousPlain = true;
+    state = 0;
   }
 }
 
-bool CharacterWalk::breaksBefore(char32_t next) {
+bool CharacterWalk::Segmentation::breaksBefore(char32_t next) {
   if constexpr (segmentByTables) {
-    const unsigned step = text_tables::transitions[state_][tableClass(next)];
-    state_ = static_cast<std::int32_t>(step & 0x7F);
+    const unsigned step = text_tables::transitions[state][tableClass(next)];
+    state = static_cast<std::int32_t>(step & 0x7F);
     return (step & 0x80) != 0;
   } else {
-    const char32_t previous = previous_;
-    const bool previousPlain = previousPlain_;
+    const char32_t before = previous;
+    const bool beforePlain = previousPlain;
     const bool plain = next < 0x80 || isPlain(next);
-    previous_ = next;
-    previousPlain_ = plain;
-    if (previous == noCodePoint) return true;
-    if (previousPlain && plain) return !(previous == '\r' && next == '\n');
+    previous = next;
+    previousPlain = plain;
+    if (before == noCodePoint) return true;
+    if (beforePlain && plain) return !(before == '\r' && next == '\n');
     const bool breaks = utf8proc_grapheme_break_stateful(
-        static_cast<utf8proc_int32_t>(previous), static_cast<utf8proc_int32_t>(next), &state_);
-    if (plain) state_ = 0;  // what utf8proc's state after a plain code point holds, derived afresh
+        static_cast<utf8proc_int32_t>(before), static_cast<utf8proc_int32_t>(next), &state);
+    if (plain) state = 0;  // what utf8proc's state after a plain code point holds, derived afresh
     return breaks;
   }
 }
@@ -187,8 +187,10 @@ bool CharacterWalk::advance(std::string_view bytes, std::size_t limit) {
   const std::size_t size = bytes.size();
   std::size_t at = offset_;
   std::size_t characters = characters_;
+  // A local copy, which the compiler keeps in registers: the bytes read may alias the members.
+  Segmentation segmentation = segmentation_;
   while (at < size) {
-    if (static_cast<unsigned char>(data[at]) < 0x80 && asciiRunMayStart()) {
+    if (static_cast<unsigned char>(data[at]) < 0x80 && segmentation.asciiRunMayStart()) {
       // Each byte up to the first carriage return or non-ASCII byte begins a character, and so
       // does a carriage return in the lead.
       const std::size_t available = size - at;
@@ -202,7 +204,8 @@ bool CharacterWalk::advance(std::string_view bytes, std::size_t limit) {
       const std::size_t run = std::min(std::max<std::size_t>(firstMarked(stops), 1), available);
       if (run > limit - characters) {
         at += limit - characters;
-        afterAscii(static_cast<unsigned char>(data[at]));
+        segmentation.afterAscii(static_cast<unsigned char>(data[at]));
+        segmentation_ = segmentation;
         stopPiece_ = piece_;
         stopOffset_ = at;
         offset_ = at + 1;
@@ -211,11 +214,11 @@ bool CharacterWalk::advance(std::string_view bytes, std::size_t limit) {
       }
       characters += run;
       at += run;
-      afterAscii(static_cast<unsigned char>(data[at - 1]));
+      segmentation.afterAscii(static_cast<unsigned char>(data[at - 1]));
       continue;
     }
     const CodePoint codePoint = decodeAt(bytes, at);
-    if (breaksBefore(codePoint.value)) {
+    if (segmentation.breaksBefore(codePoint.value)) {
       if (characters == limit) {
         // The character begins here, and its first code point is taken in: the walk goes on
         // after it.
@@ -223,6 +226,7 @@ bool CharacterWalk::advance(std::string_view bytes, std::size_t limit) {
         stopOffset_ = at;
         offset_ = at + codePoint.length;
         characters_ = limit + 1;
+        segmentation_ = segmentation;
         return true;
       }
       ++characters;
@@ -231,6 +235,7 @@ bool CharacterWalk::advance(std::string_view bytes, std::size_t limit) {
   }
   offset_ = at;
   characters_ = characters;
+  segmentation_ = segmentation;
   return false;
 }
 

@@ -55,10 +55,8 @@ class CharacterWalk {
 
  private:
   bool advance(std::string_view bytes, std::size_t limit);
-  // The segmentation rules, one code point at a time (see text.cc).
-  bool asciiRunMayStart() const;
-  void afterAscii(unsigned char last);
-  bool breaksBefore(char32_t next);
+
+  static constexpr char32_t noCodePoint = 0xFFFFFFFF;
 
   TextPieces text_;
   std::size_t piece_ = 0;  // where the walk goes on: the piece and the byte offset in it
@@ -68,11 +66,16 @@ class CharacterWalk {
   std::size_t characters_ = 0;  // characters begun so far
   // The segmentation state after the code points walked so far (see text.cc): the state of the
   // rules, and when utf8proc applies them, the last code point and whether it is ASCII or plain.
-  std::int32_t state_ = 0;
-  char32_t previous_ = noCodePoint;
-  bool previousPlain_ = false;
+  struct Segmentation {
+    std::int32_t state = 0;
+    char32_t previous = noCodePoint;
+    bool previousPlain = false;
 
-  static constexpr char32_t noCodePoint = 0xFFFFFFFF;
+    bool asciiRunMayStart() const;
+    void afterAscii(unsigned char last);
+    bool breaksBefore(char32_t next);
+  };
+  Segmentation segmentation_;
 };
 
 // True for the code points trimWhitespace removes: the Unicode White_Space characters, except
