@@ -55,11 +55,12 @@ row("corvane-sim availability", sim, "process floor", floor, 1.3,
 # and started directly, and is taken off the chat's time.
 direct_floor, launched_floor, launched_chat, launched_thread_floor = medians("small")
 small_chat = launched_chat - (launched_floor - direct_floor)
-thread_floor = launched_thread_floor - (launched_floor - direct_floor)
 row(f"corvane-sim chat, {size('small') / 1024:.0f} KiB", small_chat, "process floor",
     direct_floor, 2.0, mib(peaks["chat-small"]))
-row(f"corvane-sim chat, {size('small') / 1024:.0f} KiB", small_chat, "thread floor",
-    thread_floor, 1.25, "")
+# The thread floor reads the same request, so both are taken as started, through with_stdin: no
+# difference of two other medians, whose noise would be larger than what is measured, is taken off.
+row(f"corvane-sim chat, {size('small') / 1024:.0f} KiB, through with_stdin", launched_chat,
+    "thread floor", launched_thread_floor, 1.25, "")
 
 # Instruction counts (callgrind): against the thread floor's, and each under its own ceiling. The
 # multilingual chat's ceiling is 75% of its count before the character counting's fast paths
