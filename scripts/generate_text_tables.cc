@@ -31,7 +31,7 @@ int utf8procStep(utf8proc_int32_t previous, utf8proc_int32_t next, utf8proc_int3
 }  // namespace
 
 int main() {
-  // Classes are numbered densely, in the order of utf8proc's, so that they fit four bits.
+  // Classes are numbered densely, in the order of utf8proc's, so that a state's row is short.
   std::array<int, stateCount> classOfState;
   classOfState.fill(-1);
   std::vector<int> stateOfClass;
@@ -79,10 +79,7 @@ int main() {
   std::vector<std::vector<std::uint8_t>> pages;
   std::vector<std::size_t> pageOf;
   for (std::size_t first = 0; first < classOf.size(); first += 256) {
-    std::vector<std::uint8_t> page(128);
-    for (std::size_t i = 0; i < 256; i += 2) {
-      page[i / 2] = static_cast<std::uint8_t>(classOf[first + i] | classOf[first + i + 1] << 4);
-    }
+    const std::vector<std::uint8_t> page(classOf.begin() + first, classOf.begin() + first + 256);
     const auto [entry, added] = pageIndex.emplace(page, pages.size());
     if (added) pages.push_back(page);
     pageOf.push_back(entry->second);
@@ -98,12 +95,11 @@ int main() {
       utf8proc_version(), utf8proc_unicode_version(),
       UTF8PROC_VERSION_MAJOR * 10000 + UTF8PROC_VERSION_MINOR * 100 + UTF8PROC_VERSION_PATCH);
   std::printf(
-      "// The class of code point c: nibble c & 1 (the low one first) of "
-      "classPages[classPageOf[c >> 8]][(c & 255) >> 1].\n"
+      "// The class of code point c: classPages[classPageOf[c >> 8]][c & 255].\n"
       "inline constexpr std::uint8_t classPageOf[%zu] = {",
       pageOf.size());
   for (std::size_t i = 0; i < pageOf.size(); ++i) std::printf("%s%zu", i ? ", " : "", pageOf[i]);
-  std::printf("};\n\ninline constexpr std::uint8_t classPages[%zu][128] = {\n", pages.size());
+  std::printf("};\n\ninline constexpr std::uint8_t classPages[%zu][256] = {\n", pages.size());
   for (const auto& page : pages) {
     std::printf("    {");
     for (std::size_t i = 0; i < page.size(); ++i) std::printf("%s%d", i ? ", " : "", page[i]);

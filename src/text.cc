@@ -58,9 +58,7 @@ constexpr bool segmentByTables =
 // replacement character.
 constexpr unsigned tableClass(char32_t codePoint) {
   if (codePoint > 0x10FFFF) codePoint = replacementCharacter;
-  const std::uint8_t pair =
-      text_tables::classPages[text_tables::classPageOf[codePoint >> 8]][(codePoint & 0xFF) >> 1];
-  return (pair >> ((codePoint & 1) * 4)) & 0x0F;
+  return text_tables::classPages[text_tables::classPageOf[codePoint >> 8]][codePoint & 0xFF];
 }
 
 // The state after an ASCII code point from a state in asciiRunStates: its own class.
@@ -218,18 +216,16 @@ bool CharacterWalk::advance(std::string_view bytes, std::size_t limit) {
       continue;
     }
     const CodePoint codePoint = decodeAt(bytes, at);
-    if (segmentation.breaksBefore(codePoint.value)) {
-      if (characters == limit) {
-        // The character begins here, and its first code point is taken in: the walk goes on
-        // after it.
-        stopPiece_ = piece_;
-        stopOffset_ = at;
-        offset_ = at + codePoint.length;
-        characters_ = limit + 1;
-        segmentation_ = segmentation;
-        return true;
-      }
-      ++characters;
+    characters += segmentation.breaksBefore(codePoint.value) ? 1 : 0;
+    if (characters > limit) {
+      // Character limit + 1 begins here, and its first code point is taken in: the walk goes on
+      // after it.
+      stopPiece_ = piece_;
+      stopOffset_ = at;
+      offset_ = at + codePoint.length;
+      characters_ = characters;
+      segmentation_ = segmentation;
+      return true;
     }
     at += codePoint.length;
   }

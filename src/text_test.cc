@@ -73,8 +73,7 @@ TEST(Text, TablesAreUtf8procs) {
   using namespace text_tables;
   std::vector<utf8proc_int32_t> example(std::size(boundclassOf), -1);
   for (utf8proc_int32_t c = 0; c < 0x110000; ++c) {
-    const unsigned pair = classPages[classPageOf[c >> 8]][(c & 0xFF) >> 1];
-    const unsigned tableClass = (pair >> ((c & 1) * 4)) & 0x0F;
+    const unsigned tableClass = classPages[classPageOf[c >> 8]][c & 0xFF];
     ASSERT_LT(tableClass, std::size(boundclassOf)) << c;
     ASSERT_EQ(boundclassOf[tableClass], utf8proc_get_property(c)->boundclass) << c;
     if (example[tableClass] < 0) example[tableClass] = c;
