@@ -14,7 +14,10 @@ targets=("$@")
 bash scripts/install-deps.sh sanitizers
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCORVANE_BUILD_TESTS=OFF -DCORVANE_SANITIZE=address,undefined -DCORVANE_BUILD_FUZZERS=ON >/dev/null
-ninja -C build-fuzz "${targets[@]}" >/dev/null
+if ! ninja -C build-fuzz "${targets[@]}" >build-fuzz/build.log 2>&1; then
+  tail -n 60 build-fuzz/build.log >&2
+  exit 1
+fi
 
 export UBSAN_OPTIONS=print_stacktrace=1
 run() {

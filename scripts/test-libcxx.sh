@@ -25,13 +25,19 @@ fi
 
 cmake -S . -B build-libcxx -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_LIBCXX=ON \
   -DCORVANE_BUILD_TESTS=ON -DCORVANE_BUILD_BENCH=ON -DGTest_ROOT="$gtest/install" >/dev/null
-ninja -C build-libcxx >/dev/null
+if ! ninja -C build-libcxx >build-libcxx/build.log 2>&1; then
+  tail -n 60 build-libcxx/build.log >&2
+  exit 1
+fi
 ctest --test-dir build-libcxx --output-on-failure -j"$(nproc)"
 
 cmake -S . -B build-libcxx-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_LIBCXX=ON \
   -DCORVANE_BUILD_TESTS=OFF -DCORVANE_SANITIZE=address,undefined -DCORVANE_BUILD_FUZZERS=ON \
   >/dev/null
-ninja -C build-libcxx-fuzz >/dev/null
+if ! ninja -C build-libcxx-fuzz >build-libcxx-fuzz/build.log 2>&1; then
+  tail -n 60 build-libcxx-fuzz/build.log >&2
+  exit 1
+fi
 for fuzzer in build-libcxx-fuzz/fuzz/*_fuzzer; do
   target=$(basename "$fuzzer")
   options=(-runs=10000 -seed=1)

@@ -19,7 +19,10 @@ build() {
   local dir=$1 sanitizers=$2
   CC=clang CXX=clang++ cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCORVANE_SANITIZE="$sanitizers" >/dev/null
-  ninja -C "$dir" >/dev/null
+  if ! ninja -C "$dir" >"$dir/build.log" 2>&1; then
+    tail -n 60 "$dir/build.log" >&2
+    exit 1
+  fi
 }
 
 build build-asan address,undefined
