@@ -1,6 +1,6 @@
 #include "utf8.h"
 
-#include "byte_words.h"
+#include "../lib/byte_words.h"
 
 // utf8proc_iterate only says that a sequence is ill-formed, not how long its maximal subpart is,
 // which the U+FFFD replacement needs; this small decoder follows the well-formed byte sequence
