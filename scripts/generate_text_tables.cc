@@ -11,7 +11,9 @@
 // tests check the tables against utf8proc again, class by class and code point by code point.
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -75,11 +77,13 @@ int main() {
     }
   }
 
-  std::map<std::vector<std::uint8_t>, std::size_t> pageIndex;
-  std::vector<std::vector<std::uint8_t>> pages;
+  using Page = std::array<std::uint8_t, 256>;
+  std::map<Page, std::size_t> pageIndex;
+  std::vector<Page> pages;
   std::vector<std::size_t> pageOf;
   for (std::size_t first = 0; first < classOf.size(); first += 256) {
-    const std::vector<std::uint8_t> page(classOf.begin() + first, classOf.begin() + first + 256);
+    Page page;
+    std::copy_n(classOf.begin() + static_cast<std::ptrdiff_t>(first), page.size(), page.begin());
     const auto [entry, added] = pageIndex.emplace(page, pages.size());
     if (added) pages.push_back(page);
     pageOf.push_back(entry->second);
