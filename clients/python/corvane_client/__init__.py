@@ -363,10 +363,15 @@ def _check_request(request: object) -> None:
 def _encode(request: Union[ChatRequest, str, bytes]) -> bytes:
     if isinstance(request, bytes):
         return request
-    _check_request(request)
-    if isinstance(request, str):
-        return request.encode("utf-8")
-    return json.dumps(request, ensure_ascii=False, allow_nan=False).encode("utf-8")
+    try:
+        if isinstance(request, str):
+            return request.encode("utf-8")
+        return json.dumps(request, ensure_ascii=False, allow_nan=False).encode("utf-8")
+    except (ValueError, TypeError, RecursionError):
+        # Only a request the encoder refuses is walked again, to name what JSON in UTF-8 cannot
+        # carry in the Node client's words; anything else the encoder refused is raised as it was.
+        _check_request(request)
+        raise
 
 
 def _availability_of(status: int, reply: _Reply, output: bytes) -> Availability:
