@@ -107,7 +107,8 @@ peak availability-sim /dev/null "$sim" availability
 echo "timing the small chat"
 # hyperfine gives no standard input, so the chat is started through with_stdin, and so is the
 # floor once more: the difference of those two is what with_stdin costs, taken off the chat's time
-# and the thread floor's.
+# against the process floor. Against the thread floor, which reads the same request, the two are
+# compared as both are started, through with_stdin.
 export CORVANE_SIM_RESPONSE="Group the rows by month, then add a sum of sales."
 bench small 50 1000 "$floor" "$with_stdin $work/small.json $floor" \
   "$with_stdin $work/small.json $sim chat" "$with_stdin $work/small.json $thread_floor"
