@@ -12,6 +12,17 @@
 namespace corvane {
 namespace {
 
+// The reply that reports a generation's outcome. Takes the answer's text over rather than copying
+// it.
+ResponseObject replyTo(GenerationOutcome&& outcome) {
+  if (!outcome.succeeded) {
+    return ResponseObject::error("on-device generation failed: " + outcome.text);
+  }
+  ResponseObject reply;
+  reply.set("content", std::move(outcome.text)).set("finishReason", std::string("stop"));
+  return reply;
+}
+
 // Writes the reply to the generation's outcome, on whichever thread the platform completes it, and
 // only then releases the main thread, which waits in wait(). The reply and the outcome's text are
 // gone before the release: once released, the main thread may end the process at any moment.
@@ -75,15 +86,6 @@ std::variant<GenerationJob, ResponseObject> prepareGeneration(Platform& platform
   job.options.temperature = request.temperature.value_or(defaultTemperature);
   job.options.maximumResponseTokens = responseTokenLimit(request.maxTokens);
   return job;
-}
-
-ResponseObject replyTo(GenerationOutcome&& outcome) {
-  if (!outcome.succeeded) {
-    return ResponseObject::error("on-device generation failed: " + outcome.text);
-  }
-  ResponseObject reply;
-  reply.set("content", std::move(outcome.text)).set("finishReason", std::string("stop"));
-  return reply;
 }
 
 std::error_code generateAndReply(Platform& platform, GenerationJob job) {

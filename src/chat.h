@@ -26,10 +26,6 @@ std::int64_t responseTokenLimit(std::optional<std::int64_t> maxTokens);
 std::variant<GenerationJob, ResponseObject> prepareGeneration(Platform& platform,
                                                               std::string_view input);
 
-// The reply that reports a generation's outcome. Takes the answer's text over rather than copying
-// it.
-ResponseObject replyTo(GenerationOutcome&& outcome);
-
 // Has the platform generate the answer to `job` and waits, with no time limit, until the reply to
 // it has been written. When the generation could not be started, writes nothing and returns why.
 std::error_code generateAndReply(Platform& platform, GenerationJob job);

@@ -15,13 +15,17 @@
 #include "sim_trace.h"
 
 namespace corvane::sim {
+namespace {
 
-// macOS says so itself; Linux numbers the first thread like the process.
+// Whether the caller runs on the process's first thread, which the model must never need: macOS
+// says so itself; Linux numbers the first thread like the process.
 #if defined(__APPLE__)
 bool onMainThread() { return pthread_main_np() != 0; }
 #else
 bool onMainThread() { return syscall(SYS_gettid) == getpid(); }
 #endif
+
+}  // namespace
 
 bool osVersionAtLeast(OsVersion wanted) {
   const bool result = versionAtLeast(parseOsVersion(std::getenv("CORVANE_SIM_OS_VERSION")), wanted);

@@ -43,7 +43,4 @@ Response response();
 // The whole of one response on the calling thread: a session, the request, the wait, the outcome.
 GenerationOutcome respond(const GenerationJob& job);
 
-// Whether the caller runs on the process's first thread, which the model must never need.
-bool onMainThread();
-
 }  // namespace corvane::sim
