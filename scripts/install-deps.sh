@@ -3,9 +3,9 @@
 # already has them starts at once. Usage: install-deps.sh build|test|sanitizers|libcxx|lint
 set -euo pipefail
 
-packages=(cmake ninja-build g++ libboost-json1.81-dev libutf8proc-dev)
+packages=(cmake ninja-build g++ libboost-json1.81-dev)
 if [[ "${1:-build}" =~ ^(test|sanitizers|libcxx)$ ]]; then
-  packages+=(libgtest-dev unicode-data)
+  packages+=(libgtest-dev python3)
 fi
 # The schema checks validate with Debian's jsonschema (draft 2020-12), under the system's Python;
 # the Python client's install test makes a virtual environment, which Debian's Python does with

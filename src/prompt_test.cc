@@ -20,6 +20,17 @@ std::string mixed(std::size_t count) {
   return text;
 }
 
+// `count` characters of Hindi, conjuncts among them: "क्ष" (ka, virama, ssa) and "न्द्र" (three
+// consonants joined by two viramas) are one character each, as Swift counts them.
+std::string hindi(std::size_t count) {
+  static const char* const units[] = {
+      "\u0915\u094D\u0937", "\u0928\u094D\u0926\u094D\u0930", " ",
+      "\u0939\u093F\u0902", "\u091C\u094D\u091E\u093E",       "\u0964"};
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) text += units[i % 6];
+  return text;
+}
+
 const std::string marker = "\n\u2026[truncated for on-device context]", cue = "\n\nAssistant:";
 
 using Messages = std::vector<std::optional<std::string>>;  // role, content, role, content...
@@ -75,6 +86,10 @@ TEST(Prompt, Pairs) {
     EXPECT_TRUE(builds("iiii", {"user", older, "user", "b"}, "iiii",
                        (n == 11963 ? "User: " + older + "\n\n" : "") + "User: b" + cue));
   }
+  // Conjuncts count one: 6000 characters of Hindi are cut after the 4500th, not earlier.
+  EXPECT_TRUE(builds(hindi(4500), {}, hindi(4500), ""));
+  EXPECT_TRUE(builds(hindi(6000), {}, hindi(4500) + marker, ""));
+  EXPECT_TRUE(builds({}, {"user", hindi(11976)}, "", "User: " + hindi(11976) + cue));
   EXPECT_TRUE(builds(std::string(4500, 'i'), {}, std::string(4500, 'i'), ""));
   EXPECT_TRUE(builds(std::string(4501, 'i'), {}, std::string(4500, 'i') + marker, ""));
   // 12001 bytes but 12000 characters: the line fits.

@@ -1,7 +1,5 @@
 #include "text.h"
 
-#include <utf8proc.h>
-
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -45,14 +43,9 @@ CodePoint decodeAt(std::string_view text, std::size_t at) {
       4};
 }
 
-// Two ways to segment. Where utf8proc is the version src/text_tables.h was made from, its rules are
-// applied from those tables: a code point's class from a two-level table, and the state after it
-// from the state before and that class (see scripts/generate_text_tables.cc), with no call into
-// utf8proc at all. With any other version, code points are asked of utf8proc, which decides
-// wherever a code point is not ASCII or plain (see isPlain).
-constexpr bool segmentByTables =
-    CORVANE_TEXT_TABLES_UTF8PROC_VERSION ==
-    UTF8PROC_VERSION_MAJOR * 10000 + UTF8PROC_VERSION_MINOR * 100 + UTF8PROC_VERSION_PATCH;
+// Segmentation is table-driven (src/text_tables.h, made by scripts/generate_text_tables.py from
+// the project's Unicode data): a code point's class from a two-level table, and from the state
+// before it and that class, whether a character begins there and the state after it.
 
 // The class of a code point in text_tables; past U+10FFFF (only in ill-formed text), that of the
 // replacement character.
@@ -61,23 +54,27 @@ constexpr unsigned tableClass(char32_t codePoint) {
   return text_tables::classPages[text_tables::classPageOf[codePoint >> 8]][codePoint & 0xFF];
 }
 
-// The state after an ASCII code point from a state in asciiRunStates: its own class.
+constexpr unsigned startState = 0;
+constexpr unsigned breakBit = 0x80;
+
+// The state after an ASCII code point that begins a text.
 constexpr std::array<std::uint8_t, 128> asciiStates = [] {
   std::array<std::uint8_t, 128> states{};
   for (char32_t byte = 0; byte < 128; ++byte)
-    states[byte] = text_tables::boundclassOf[tableClass(byte)];
+    states[byte] = text_tables::transitions[startState][tableClass(byte)] & ~breakBit;
   return states;
 }();
 
-// The states from which every ASCII code point begins a character and leaves its own class as the
-// state, so that a run of them can be counted a byte a character.
+// The states from which every ASCII code point begins a character and leads to the state it leads
+// to at the start of a text, so that a run of them can be counted a byte a character.
+static_assert(text_tables::stateCount <= 32);
 constexpr std::uint32_t asciiRunStates = [] {
   std::uint32_t states = 0;
   for (int state = 0; state < text_tables::stateCount; ++state) {
     bool open = true;
     for (char32_t byte = 0; byte < 128; ++byte) {
       const unsigned step = text_tables::transitions[state][tableClass(byte)];
-      open = open && step == (0x80U | asciiStates[byte]);
+      open = open && step == (breakBit | asciiStates[byte]);
     }
     if (open) states |= std::uint32_t{1} << state;
   }
@@ -89,26 +86,8 @@ static_assert([] {
   for (char32_t byte = 0; byte < 128; ++byte) {
     if (byte != '\r' && ((asciiRunStates >> asciiStates[byte]) & 1) == 0) return false;
   }
-  return (asciiRunStates & 1) != 0;
+  return ((asciiRunStates >> startState) & 1) != 0;
 }());
-
-// Whether a code point is "plain" for utf8proc's segmentation: of the grapheme class Other or a
-// precomposed Hangul syllable (LV, LVT) and, where the library knows Indic conjunct breaks, of none
-// of their classes. Letters of most scripts (Latin, Greek, Cyrillic, CJK ideographs, kana, Hangul,
-// Arabic, …) are. Between two code points that are each plain or ASCII a character always starts,
-// except at CR LF (no rule of UAX #29 joins them: the Hangul rules join a syllable only to jamo),
-// and after a plain code point utf8proc's state is nothing but that code point's class, which a
-// zero state derives afresh.
-[[maybe_unused]] bool isPlain(char32_t codePoint) {
-  const utf8proc_property_t& property =
-      *utf8proc_get_property(static_cast<utf8proc_int32_t>(codePoint));
-#if UTF8PROC_VERSION_MAJOR > 2 || (UTF8PROC_VERSION_MAJOR == 2 && UTF8PROC_VERSION_MINOR >= 9)
-  if (property.indic_conjunct_break != UTF8PROC_INDIC_CONJUNCT_BREAK_NONE) return false;
-#endif
-  return property.boundclass == UTF8PROC_BOUNDCLASS_OTHER ||
-         property.boundclass == UTF8PROC_BOUNDCLASS_LV ||
-         property.boundclass == UTF8PROC_BOUNDCLASS_LVT;
-}
 
 // Which bytes of `word` are zero: the high bit of each such byte set, nothing else (no borrow
 // from one byte to the next, so any byte may be asked about).
@@ -140,41 +119,15 @@ std::size_t startOfLastCodePoint(std::string_view text, std::size_t floor, std::
 }  // namespace
 
 bool CharacterWalk::Segmentation::asciiRunMayStart() const {
-  if constexpr (segmentByTables) {
-    return (asciiRunStates >> state) & 1;
-  } else {
-    return previousPlain && previous != '\r';
-  }
+  return ((asciiRunStates >> state) & 1) != 0;
 }
 
-void CharacterWalk::Segmentation::afterAscii(unsigned char last) {
-  if constexpr (segmentByTables) {
-    state = asciiStates[last];
-  } else {
-    previous = last;
-    previousPlain = true;
-    state = 0;
-  }
-}
+void CharacterWalk::Segmentation::afterAscii(unsigned char last) { state = asciiStates[last]; }
 
 bool CharacterWalk::Segmentation::breaksBefore(char32_t next) {
-  if constexpr (segmentByTables) {
-    const unsigned step = text_tables::transitions[state][tableClass(next)];
-    state = static_cast<std::int32_t>(step & 0x7F);
-    return (step & 0x80) != 0;
-  } else {
-    const char32_t before = previous;
-    const bool beforePlain = previousPlain;
-    const bool plain = next < 0x80 || isPlain(next);
-    previous = next;
-    previousPlain = plain;
-    if (before == noCodePoint) return true;
-    if (beforePlain && plain) return !(before == '\r' && next == '\n');
-    const bool breaks = utf8proc_grapheme_break_stateful(
-        static_cast<utf8proc_int32_t>(before), static_cast<utf8proc_int32_t>(next), &state);
-    if (plain) state = 0;  // what utf8proc's state after a plain code point holds, derived afresh
-    return breaks;
-  }
+  const unsigned step = text_tables::transitions[state][tableClass(next)];
+  state = static_cast<std::uint8_t>(step & ~breakBit);
+  return (step & breakBit) != 0;
 }
 
 // Walks `bytes`, the piece at piece_, from offset_ to its end or to the first code point of

@@ -1,6 +1,9 @@
-// User-perceived characters: the extended grapheme clusters of Unicode text segmentation (UAX #29).
-// Every budget in this program is counted in these, so a flag, an accented letter written as a
-// base and a combining mark, or a family emoji built with joiners each count as one.
+// User-perceived characters: the extended grapheme clusters of Unicode text segmentation (UAX #29),
+// by the Unicode 17.0 data, counted exactly as Swift's String counts them on macOS 26. Every
+// budget in this program is counted in these, so a flag, an accented letter written as a base and
+// a combining mark, a Devanagari conjunct, or a family emoji built with joiners each count as one.
+// Where Swift departs from the Unicode text (Indic conjuncts join only across six viramas; Hangul
+// jamo are told by their blocks), so does this program: scripts/generate_text_tables.py says how.
 //
 // All texts are UTF-8 and expected to be well formed (they come out of a validating JSON decoder).
 // Ill-formed bytes give meaningless counts but never make these functions read outside the text.
@@ -56,20 +59,15 @@ class CharacterWalk {
  private:
   bool advance(std::string_view bytes, std::size_t limit);
 
-  static constexpr char32_t noCodePoint = 0xFFFFFFFF;
-
   TextPieces text_;
   std::size_t piece_ = 0;  // where the walk goes on: the piece and the byte offset in it
   std::size_t offset_ = 0;
   std::size_t stopPiece_ = 0;  // where the character the walk stopped at begins
   std::size_t stopOffset_ = 0;
   std::size_t characters_ = 0;  // characters begun so far
-  // The segmentation state after the code points walked so far (see text.cc): the state of the
-  // rules, and when utf8proc applies them, the last code point and whether it is ASCII or plain.
+  // The segmentation state after the code points walked so far (see text.cc).
   struct Segmentation {
-    std::int32_t state = 0;
-    char32_t previous = noCodePoint;
-    bool previousPlain = false;
+    std::uint8_t state = 0;
 
     bool asciiRunMayStart() const;
     void afterAscii(unsigned char last);
@@ -78,8 +76,9 @@ class CharacterWalk {
   Segmentation segmentation_;
 };
 
-// True for the code points trimWhitespace removes: the Unicode White_Space characters, except
-// that the zero width space U+200B and the byte order mark U+FEFF are not among them.
+// True for the code points trimWhitespace removes: the Unicode White_Space characters (tab to
+// carriage return, U+0085, and the space separators, line and paragraph separators of category Z).
+// Format characters such as the zero width space U+200B and the byte order mark U+FEFF are not.
 bool isTrimmedWhitespace(char32_t codePoint);
 
 // `text` without its leading and trailing isTrimmedWhitespace code points; the interior is left as

@@ -2,9 +2,9 @@
 
 #include "../lib/byte_words.h"
 
-// utf8proc_iterate only says that a sequence is ill-formed, not how long its maximal subpart is,
-// which the U+FFFD replacement needs; this small decoder follows the well-formed byte sequence
-// table directly and also gives the validator an ASCII fast path.
+// The U+FFFD replacement needs the length of each ill-formed sequence's maximal subpart, which
+// general-purpose decoders do not report; this small decoder follows the well-formed byte
+// sequence table directly and also gives the validator an ASCII fast path.
 
 namespace corvane {
 namespace {
