@@ -25,7 +25,7 @@ export CORVANE_CLIENT_TOOLS=$PWD/$tools/bin
 
 /usr/bin/python3 -m unittest discover -s schema/test
 python3 -m unittest discover -s clients/python
-node --test clients/node/test/corvane.test.js clients/node/test/install.test.js
+node --test clients/node/test/corvane.test.js clients/node/test/types.test.js clients/node/test/install.test.js
 
 # The install tree of the CMake build the executables come from, when they come from one: each
 # relative link of the installed README resolves, and both client packages build from there.

@@ -36,6 +36,11 @@ def kind_of(error: c.CorvaneError) -> c.ProcessErrorKind:
     return error.kind if isinstance(error, c.ProcessError) else "not-found"
 
 
+def retry_later(error: c.CorvaneError) -> bool:
+    reason: Optional[c.UnavailableReason] = getattr(error, "reason_code", None)
+    return error.code == "generationFailed" or reason == "modelNotReady"
+
+
 def mistakes(error: c.ProcessError) -> None:
 """
 # Lines put into mistakes() above, each with the error code of mypy's complaint about it.
@@ -47,6 +52,9 @@ MISTAKES = [
     ('c.chat({"messages": [], "maxTokens": 1.5})', "arg-type"),
     ('c.chat({"messages": []}, timeout="60")', "arg-type"),
     ('print(error.kind == "not_found")', "comparison-overlap"),
+    ('print(error.code == "timeout")', "comparison-overlap"),
+    ('print(c.RefusalError("x").reason_code == "notReady")', "comparison-overlap"),
+    ('print(c.availability().reason_code == "os-too-old")', "comparison-overlap"),
 ]
 
 
