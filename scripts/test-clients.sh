@@ -11,10 +11,10 @@ CORVANE_SIM=$(realpath "${CORVANE_SIM:-build/corvane-sim}")
 CORVANE=$(realpath "${CORVANE:-build/corvane}")
 export CORVANE_SIM CORVANE PYTHONDONTWRITEBYTECODE=1
 
-# mypy, build (with the build backend, flit_core) and twine from PyPI, in a virtual environment of
-# their own: made on the first run and again only when these pins change.
+# mypy, build and twine from PyPI, in a virtual environment of their own: made on the first run and
+# again only when these pins change. (The Python client's build backend is its own.)
 tools="build-clients/venv"
-pins=(mypy==2.4.1 build==1.6.1 flit_core==4.2.0 twine==7.0.0)
+pins=(mypy==2.4.1 build==1.6.1 twine==7.0.0)
 if [[ "$(cat "$tools/pins" 2>/dev/null)" != "${pins[*]}" ]]; then
   rm -rf "$tools"
   python3 -m venv "$tools"
