@@ -23,26 +23,32 @@ if [[ "$(cat "$tools/pins" 2>/dev/null)" != "${pins[*]}" ]]; then
 fi
 export CORVANE_CLIENT_TOOLS=$PWD/$tools/bin
 
-/usr/bin/python3 -m unittest discover -s schema/test
-python3 -m unittest discover -s clients/python
-node --test clients/node/test/corvane.test.js clients/node/test/types.test.js clients/node/test/install.test.js
+source scripts/suites.sh
+suite "schema checks" unittest /usr/bin/python3 -m unittest discover -s schema/test
+suite "Python client" unittest python3 -m unittest discover -s clients/python
+suite "Node client" tap node --test clients/node/test/corvane.test.js clients/node/test/types.test.js clients/node/test/install.test.js
 
-# The install tree of the CMake build the executables come from, when they come from one: each
-# relative link of the installed README resolves, and both client packages build from there.
-build=$(dirname "$CORVANE_SIM")
-if [[ -f $build/cmake_install.cmake ]]; then
+# The install tree of the CMake build the executables come from: each relative link of the
+# installed README resolves, and both client packages build from there.
+install_tree() (
+  build=$1
   prefix=$(mktemp -d)
   trap 'rm -rf "$prefix"' EXIT
   cmake --install "$build" --prefix "$prefix" >/dev/null
   doc=$prefix/share/doc/corvane
   mapfile -t links < <(grep -o '](\([^)#:]*\))' "$doc/README.md" | sed 's/^](\(.*\))$/\1/')
   for link in "${links[@]}"; do
-    [[ -e $doc/$link ]] || { echo "installed README: broken link $link" >&2; exit 1; }
+    [[ -e $doc/$link ]] || { echo "installed README: broken link $link"; return 1; }
   done
   clients=$prefix/share/corvane/clients
   (cd "$clients/node" && npm pack --silent --pack-destination "$prefix" >/dev/null)
   "$CORVANE_CLIENT_TOOLS/python" -m build --no-isolation --outdir "$prefix" "$clients/python" >/dev/null
-  echo "install tree: the README's ${#links[@]} links resolve; both client packages build from it"
+  echo "the README's ${#links[@]} links resolve; both client packages build from it"
+)
+build=$(dirname "$CORVANE_SIM")
+if [[ -f $build/cmake_install.cmake ]]; then
+  suite "install tree" check install_tree "$build"
 else
   echo "no CMake build beside $CORVANE_SIM: the install tree is not checked"
 fi
+suites_total
