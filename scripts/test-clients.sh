@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks the integration kit against the built executables: the JSON Schemas (validated with
 # Debian's python3-jsonschema, so with the system's Python) and the Node and Python clients: their
-# tests, mypy --strict on the Python package, both packages packed as they are published (npm pack;
-# an sdist and a wheel checked by twine) and installed as an application installs them, with no
-# registry. The executables are $CORVANE_SIM and $CORVANE, by default build/corvane-sim and
+# tests, mypy --strict on the Python package and tsc on the Node declarations, both packages packed
+# as they are published (npm pack; an sdist and a wheel checked by twine) and installed as an
+# application installs them, with no registry; and what the documentation says to type. The executables are $CORVANE_SIM and $CORVANE, by default build/corvane-sim and
 # build/corvane.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +27,8 @@ source scripts/suites.sh
 suite "schema checks" unittest /usr/bin/python3 -m unittest discover -s schema/test
 suite "Python client" unittest python3 -m unittest discover -s clients/python
 suite "Node client" tap node --test clients/node/test/corvane.test.js clients/node/test/types.test.js clients/node/test/install.test.js
+# The protocol page's and the README's commands, the shutdown recipes and the demo, as written.
+suite "documentation" unittest python3 -m unittest discover -s docs/test
 
 # The install tree of the CMake build the executables come from: each relative link of the
 # installed README resolves, and both client packages build from there.
