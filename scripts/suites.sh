@@ -1,3 +1,7 @@
+# shellcheck shell=bash
+# The awk programs below are in single quotes on purpose: awk, not the shell, reads their $n.
+# shellcheck disable=SC2016
+
 # Runs test suites quietly, for scripts/test.sh and scripts/test-clients.sh (sourced by both):
 # each suite's output goes to a log, shown only when the suite fails, and the suite is one line
 # with its counts. The script that sourced this first ends with the total, on a line of its own
@@ -24,7 +28,7 @@ suite() {
   case $format in
     ctest)
       read -r failed total < <(sed -n 's/.* tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\)$/\1 \2/p' "$log") || true
-      skipped=$(sum '/^ *[0-9]+ - .* \(Skipped\)$/ { n++ }' "$log")
+      skipped=$(sum '/^[[:space:]]*[0-9]+ - .* \(Skipped\)$/ { n++ }' "$log")
       passed=$((${total:-0} - ${failed:-0} - skipped))
       ;;
     unittest)

@@ -14,6 +14,7 @@ fi
 bash scripts/build.sh -DCORVANE_BUILD_TESTS=ON
 source scripts/suites.sh
 suite "unit and process tests (ctest)" ctest ctest --test-dir build --output-on-failure -j"$(nproc)"
+suite "test scripts" unittest python3 -m unittest discover -s scripts/test
 bash scripts/test-clients.sh
 suite "packages (.deb and .tar.gz)" check bash scripts/test-package.sh build
 suites_total
