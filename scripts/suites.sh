@@ -40,7 +40,8 @@ suite() {
         $0 = substr($0, RSTART + RLENGTH) } }'
       failed=$(sum "${counts//WHAT//^(failures|errors)$/}" "$log")
       skipped=$(sum "${counts//WHAT//^skipped$/}" "$log")
-      passed=$((ran - failed - skipped))
+      # Failed subtests count one each, so there can be more failures than tests.
+      passed=$((ran - failed - skipped < 0 ? 0 : ran - failed - skipped))
       ;;
     tap)
       passed=$(sum '/^# pass [0-9]+$/ { n += $3 }' "$log")
