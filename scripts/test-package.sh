@@ -6,6 +6,7 @@
 # installing into a fresh virtual environment with no index and answering through corvane-sim.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+command -v lintian >/dev/null || { echo "no lintian: bash scripts/install-deps.sh test installs it" >&2; exit 1; }
 build=$(realpath "${1:-build}")
 version=$(sed -n 's/^project(corvane VERSION \([^ ]*\).*/\1/p' CMakeLists.txt)
 scratch=$(mktemp -d)
