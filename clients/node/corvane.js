@@ -57,7 +57,7 @@ export class RefusalError extends CorvaneError {
     super(message);
     this.status = 1;
     this.reasonCode = UNAVAILABLE_REASONS.get(message) ?? null;
-    this.code = this.reasonCode ? "unavailable" : message.startsWith(WORKER_FAILURE) ? "generationFailed" : "badRequest";
+    this.code = this.reasonCode ? "unavailable" : String(message).startsWith(WORKER_FAILURE) ? "generationFailed" : "badRequest";
   }
 }
 
