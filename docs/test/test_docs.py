@@ -167,6 +167,7 @@ def running(pid):
         return False
 
 
+@unittest.skipUnless(SIM == ROOT / "build/corvane-sim", "the demo shows build/, not $CORVANE_SIM")
 class DemoTest(unittest.TestCase):
     def test_the_demo_prints_the_readmes_transcript(self):
         transcript = [text for heading, text in blocks(README, "") if "Quick start" in heading]
