@@ -6,12 +6,15 @@ so that a page and its test cannot drift apart:
   clients, with no registry; the only thing replaced is the placeholder /path/to/app;
 - the protocol page's shutdown recipes, with a call pending: each ends with its status, nothing on
   standard error (no traceback) and no process left;
+- the program's texts on the page: both clients' shared rows classify each, and the manual page
+  lists each;
 - scripts/demo.sh, whose output is the README's transcript (less corvane-apple-sim's report, which
   only a machine with Swift prints).
 
 scripts/test-clients.sh runs it, with mypy, build and twine's virtual environment named in
 $CORVANE_CLIENT_TOOLS and corvane-sim in $CORVANE_SIM."""
 
+import json
 import os
 import re
 import shutil
@@ -165,6 +168,37 @@ def running(pid):
         return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] != "Z"
     except FileNotFoundError:
         return False
+
+
+def table_texts(page, heading):
+    """The text of the first code span in the second column of the table under `heading`."""
+    section = page.split(f"\n{heading}\n", 1)[1]
+    table = re.search(r"^\|---.*?(?=\n\n)", section, re.M | re.S)[0]  # the rows, not the head
+    return [m[1] for m in re.finditer(r"^\|[^|]*\| `([^`]*)`", table, re.M)]
+
+
+class DocumentedTextsTest(unittest.TestCase):
+    """The program's texts on the protocol page are those the clients' shared rows classify
+    (clients/data/cases.json) and those the manual page lists."""
+
+    def test_each_documented_text_is_classified_and_in_the_manual_page(self):
+        kinds = json.loads((ROOT / "clients/data/cases.json").read_text("utf-8"))["kinds"]
+        manual = (ROOT / "docs/corvane.1").read_text("utf-8").replace("\\(rs", "\\")
+        reasons = table_texts(PAGE, "## Availability")
+        refusals = table_texts(PAGE, "### Refusals")
+        self.assertEqual(len(reasons), 5, reasons)
+        self.assertEqual(len(refusals), 7 - 1, refusals)  # less the availability reason's row
+        for reason in reasons:
+            with self.subTest(reason):
+                self.assertIn([1, reason, "unavailable"], [kind[:3] for kind in kinds])
+                self.assertIn(reason, manual)
+        replies = [(1, text) for text in refusals] + [(0, "on-device generation failed: "),
+                                                      (1, "unknown command: ")]
+        for status, text in replies:
+            with self.subTest(text):
+                self.assertTrue(any(kind[0] == status and kind[1].startswith(text)
+                                    for kind in kinds), f"no row of cases.json for {text!r}")
+                self.assertIn(text.rstrip(": "), manual)
 
 
 @unittest.skipUnless(SIM == ROOT / "build/corvane-sim", "the demo shows build/, not $CORVANE_SIM")
