@@ -17,7 +17,8 @@ It is checked against the stand-in in the shape of the 26 SDK and of the 27 SDK,
 warnings are errors, but for those about what embedded Swift cannot compile, which do not apply).
 
 Then the check tries itself: each way of breaking the bridge below must fail it, so that a check
-which has stopped seeing anything cannot pass unnoticed.
+which has stopped seeing anything cannot pass unnoticed; among them is code the SDK refuses, which
+the stand-in must refuse as well.
 
 Usage: check-bridge-availability.py [SWIFTC]
 """
@@ -41,27 +42,65 @@ ATTRIBUTE = re.compile(r"(@available|#available|#unavailable|@backDeployed)\(([^
 UNAVAILABLE = "is only available in iOS 26.0 or newer"
 DEPRECATED = "was deprecated in iOS 27.0"
 
-# Ways of breaking the bridge, each a replacement in its text, and what the check must then say.
+# Ways of breaking the bridge, each a change of its text, and what the check must then say: uses of
+# the framework outside their availability or deprecated by the 27 SDK, and code the SDK refuses,
+# so that a stand-in grown looser than the SDK fails the check too.
+def replacing(*pairs):
+    return ("replace", pairs)
+
+
+def appending(code):
+    return ("append", code)
+
+
 GUARD_OF_GENERATE = "  guard #available(macOS 26.0, *) else { return refused }\n"
 OPTIONS = "    temperature: temperature, maximumResponseTokens: Int(maximumResponseTokens))\n"
 BREAKAGES = {
     "the guard in corvane_fm_availability removed": (
-        [("  guard #available(macOS 26.0, *) else { return CORVANE_FM_OTHER_REASON }\n", "")],
+        replacing(("  guard #available(macOS 26.0, *) else { return CORVANE_FM_OTHER_REASON }\n", "")),
         UNAVAILABLE,
     ),
     "the @available of generateResponse removed": (
-        [("@available(macOS 26.0, *)\nprivate func generateResponse", "private func generateResponse")],
+        replacing(("@available(macOS 26.0, *)\nprivate func generateResponse", "private func generateResponse")),
         UNAVAILABLE,
     ),
     "the guard of corvane_fm_generate moved below GenerationOptions(...)": (
-        [(GUARD_OF_GENERATE, ""), (OPTIONS, OPTIONS + GUARD_OF_GENERATE)],
+        replacing((GUARD_OF_GENERATE, ""), (OPTIONS, OPTIONS + GUARD_OF_GENERATE)),
         UNAVAILABLE,
     ),
     "the sampling mode spelled out as nil": (
-        [("GenerationOptions(\n    temperature:", "GenerationOptions(\n    sampling: nil, temperature:")],
+        replacing(("GenerationOptions(\n    temperature:", "GenerationOptions(\n    sampling: nil, temperature:")),
         DEPRECATED,
     ),
+    "a response sent out of its task (Response is not Sendable)": (
+        appending("""
+@available(macOS 26.0, *)
+func sendsResponse(_ session: LanguageModelSession) {
+  Task.detached { try? await session.respond(to: "Hello") }
 }
+"""),
+        "Sendable",
+    ),
+    "a response of a type that is not Generable": (
+        appending("""
+@available(macOS 26.0, *)
+func takesResponse(_ response: LanguageModelSession.Response<Int>) {}
+"""),
+        "Generable",
+    ),
+}
+
+
+def broken(bridge, change):
+    """The bridge's text with a breakage applied, or None when the text to change is gone."""
+    kind, what = change
+    if kind == "append":
+        return bridge + what
+    for old, new in what:
+        if old not in bridge:
+            return None
+        bridge = bridge.replace(old, new, 1)
+    return bridge
 
 
 def macos_minimum():
@@ -137,14 +176,13 @@ def main():
                 failed = True
         if failed:
             return 1
-        for breakage, (replacements, expected) in BREAKAGES.items():
-            broken = dict(sources)
-            for old, new in replacements:
-                if old not in broken[BRIDGE]:
-                    print(f"self-test: the bridge no longer has the text to try '{breakage}' with: {old!r}")
-                    return 1
-                broken[BRIDGE] = broken[BRIDGE].replace(old, new, 1)
-            outputs = [typecheck(swiftc, work, broken, ios, sdk27) for _, ios, sdk27 in checks(minimum)]
+        for breakage, (change, expected) in BREAKAGES.items():
+            bridge = broken(sources[BRIDGE], change)
+            if bridge is None:
+                print(f"self-test: the bridge no longer has the text to try '{breakage}' with")
+                return 1
+            trial = dict(sources, **{BRIDGE: bridge})
+            outputs = [typecheck(swiftc, work, trial, ios, sdk27) for _, ios, sdk27 in checks(minimum)]
             found = [line for output in outputs if output for line in output.splitlines()
                      if expected in line and ": error: " in line]
             if not found:
