@@ -150,7 +150,8 @@ def typecheck(swiftc, work, sources, ios, sdk27):
     if sdk27:
         command += ["-D", "CORVANE_STANDIN_SDK_27"]
     result = subprocess.run(command + [str(f) for f in files], capture_output=True, text=True)
-    return None if result.returncode == 0 else result.stdout + result.stderr
+    # The copies' folder is named nowhere else: the files keep their own names in what is shown.
+    return None if result.returncode == 0 else (result.stdout + result.stderr).replace(f"{folder}/", "")
 
 
 def checks(minimum):
@@ -188,7 +189,7 @@ def main():
             if not found:
                 print(f"self-test: the check passed the bridge with {breakage} (expected '{expected}')")
                 return 1
-            print(f"with {breakage}: {found[0].split('/')[-1]}")
+            print(f"with {breakage}: {found[0]}")
     print(f"the bridge type-checks for iOS {minimum} (macOS {'.'.join(map(str, macos_minimum()))}) "
           f"against the 26 and 27 SDKs' shapes; each of {len(BREAKAGES)} breakages fails it")
     return 0
