@@ -1,16 +1,17 @@
 #!/usr/bin/env python3
 """Fails when the macOS bridge uses FoundationModels where the system may not have it.
 
-The framework exists from macOS 26 on and the program runs from macOS 14, so every use of it must sit
-behind `#available` or in code marked `@available`. Swift enforces that only when it compiles for an
-Apple system: on Linux the stand-in framework's `@available(macOS ...)` means nothing. Swift here
-has a standard library for one Apple target, iOS (the embedded one), so the bridge, its version
-test and the stand-in framework are type-checked for iOS, with every `macOS` in their availability
-read as `iOS` (the SDK gives the framework the same versions on both) and the deployment target at
-the iOS counterpart of the program's macOS minimum (CMAKE_OSX_DEPLOYMENT_TARGET in CMakeLists.txt):
-iOS 17 for macOS 14, which came out together and share the standard library's availability.
-What the bridge takes from Foundation and Swift's concurrency library, which that library lacks,
-comes from platform/apple/standin/availability_check_support.swift, with the system's availability.
+The framework exists from macOS 26 on and the program runs from macOS 14, so every use of it must
+sit behind `#available` or in code marked `@available`. Swift enforces that only when it compiles
+for an Apple system: on Linux the stand-in framework's `@available(macOS ...)` means nothing.
+Swift here has a standard library for one Apple target, iOS (the embedded one), so the bridge, its
+version test and the stand-in framework are type-checked for iOS, with every `macOS` in their
+availability read as `iOS` (the SDK gives the framework the same versions on both) and the
+deployment target at the iOS counterpart of the program's macOS minimum
+(CMAKE_OSX_DEPLOYMENT_TARGET in CMakeLists.txt): iOS 17 for macOS 14, which came out together and
+share the standard library's availability. What the bridge takes from Foundation and Swift's
+concurrency library, which that library lacks, comes from
+platform/apple/standin/availability_check_support.swift, with the system's availability.
 
 It is checked against the stand-in in the shape of the 26 SDK and of the 27 SDK, and against the
 27 SDK with the deployment target at 27 too, where the 27 SDK's deprecations become warnings (all
@@ -57,11 +58,13 @@ GUARD_OF_GENERATE = "  guard #available(macOS 26.0, *) else { return refused }\n
 OPTIONS = "    temperature: temperature, maximumResponseTokens: Int(maximumResponseTokens))\n"
 BREAKAGES = {
     "the guard in corvane_fm_availability removed": (
-        replacing(("  guard #available(macOS 26.0, *) else { return CORVANE_FM_OTHER_REASON }\n", "")),
+        replacing(
+            ("  guard #available(macOS 26.0, *) else { return CORVANE_FM_OTHER_REASON }\n", "")),
         UNAVAILABLE,
     ),
     "the @available of generateResponse removed": (
-        replacing(("@available(macOS 26.0, *)\nprivate func generateResponse", "private func generateResponse")),
+        replacing(("@available(macOS 26.0, *)\nprivate func generateResponse",
+                   "private func generateResponse")),
         UNAVAILABLE,
     ),
     "the guard of corvane_fm_generate moved below GenerationOptions(...)": (
@@ -69,7 +72,8 @@ BREAKAGES = {
         UNAVAILABLE,
     ),
     "the sampling mode spelled out as nil": (
-        replacing(("GenerationOptions(\n    temperature:", "GenerationOptions(\n    sampling: nil, temperature:")),
+        replacing(("GenerationOptions(\n    temperature:",
+                   "GenerationOptions(\n    sampling: nil, temperature:")),
         DEPRECATED,
     ),
     "a response sent out of its task (Response is not Sendable)": (
@@ -121,10 +125,12 @@ def ios_counterpart(major, minor):
 
 
 def as_ios(text):
-    """The source with its imports of Foundation and FoundationModels dropped (the check compiles
-    all as one module, with the support file for Foundation) and macOS read as iOS in availability."""
+    """The source without its imports of Foundation and FoundationModels (the check compiles all
+    as one module, with the support file for Foundation), macOS read as iOS in availability."""
     text = re.sub(r"^import (Foundation|FoundationModels)\n", "", text, flags=re.MULTILINE)
-    return ATTRIBUTE.sub(lambda m: m.group(1) + "(" + re.sub(r"\bmacOS\b", "iOS", m.group(2)) + ")", text)
+    def rename(match):
+        return match.group(1) + "(" + re.sub(r"\bmacOS\b", "iOS", match.group(2)) + ")"
+    return ATTRIBUTE.sub(rename, text)
 
 
 def typecheck(swiftc, work, sources, ios, sdk27):
@@ -151,7 +157,9 @@ def typecheck(swiftc, work, sources, ios, sdk27):
         command += ["-D", "CORVANE_STANDIN_SDK_27"]
     result = subprocess.run(command + [str(f) for f in files], capture_output=True, text=True)
     # The copies' folder is named nowhere else: the files keep their own names in what is shown.
-    return None if result.returncode == 0 else (result.stdout + result.stderr).replace(f"{folder}/", "")
+    if result.returncode == 0:
+        return None
+    return (result.stdout + result.stderr).replace(f"{folder}/", "")
 
 
 def checks(minimum):
@@ -165,6 +173,7 @@ def checks(minimum):
 
 def main():
     swiftc = sys.argv[1] if len(sys.argv) > 1 else "swiftc"
+    macos = ".".join(map(str, macos_minimum()))
     minimum = ios_counterpart(*macos_minimum())
     sources = {name: path.read_text() for name, path in SOURCES.items()}
     failed = False
@@ -172,7 +181,7 @@ def main():
         for what, ios, sdk27 in checks(minimum):
             errors = typecheck(swiftc, work, sources, ios, sdk27)
             if errors is not None:
-                print(f"the bridge against {what} (iOS {ios} for macOS {'.'.join(map(str, macos_minimum()))}):")
+                print(f"the bridge against {what} (iOS {ios} for macOS {macos}):")
                 print(errors)
                 failed = True
         if failed:
@@ -183,14 +192,16 @@ def main():
                 print(f"self-test: the bridge no longer has the text to try '{breakage}' with")
                 return 1
             trial = dict(sources, **{BRIDGE: bridge})
-            outputs = [typecheck(swiftc, work, trial, ios, sdk27) for _, ios, sdk27 in checks(minimum)]
+            outputs = [typecheck(swiftc, work, trial, ios, sdk27)
+                       for _, ios, sdk27 in checks(minimum)]
             found = [line for output in outputs if output for line in output.splitlines()
                      if expected in line and ": error: " in line]
             if not found:
-                print(f"self-test: the check passed the bridge with {breakage} (expected '{expected}')")
+                print(f"self-test: the check passed the bridge with {breakage} "
+                      f"(expected '{expected}')")
                 return 1
             print(f"with {breakage}: {found[0]}")
-    print(f"the bridge type-checks for iOS {minimum} (macOS {'.'.join(map(str, macos_minimum()))}) "
+    print(f"the bridge type-checks for iOS {minimum} (macOS {macos}) "
           f"against the 26 and 27 SDKs' shapes; each of {len(BREAKAGES)} breakages fails it")
     return 0
 
