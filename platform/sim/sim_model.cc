@@ -52,8 +52,14 @@ std::chrono::milliseconds requestResponse(std::string_view prompt,
 }
 
 Response response() {
-  if (const char* error = std::getenv("CORVANE_SIM_ERROR")) return {false, error};
-  return {true, std::getenv("CORVANE_SIM_RESPONSE")};
+  const char* description = std::getenv("CORVANE_SIM_ERROR");
+  const char* kind = std::getenv("CORVANE_SIM_ERROR_KIND");
+  if (description == nullptr && kind == nullptr) {
+    return {std::nullopt, std::getenv("CORVANE_SIM_RESPONSE")};
+  }
+  const ModelFailure failure = parseModelFailure(kind);
+  // The stand-in's texts are literals, so they live as long as the process too.
+  return {failure, description != nullptr ? description : defaultDescription(failure).data()};
 }
 
 GenerationOutcome respond(const GenerationJob& job) {
@@ -62,7 +68,9 @@ GenerationOutcome respond(const GenerationJob& job) {
   std::this_thread::sleep_for(requestResponse(job.prompt, job.options.temperature,
                                               job.options.maximumResponseTokens, std::nullopt));
   const Response answer = response();
-  return {answer.succeeded, answer.text != nullptr ? std::string(answer.text) : job.prompt};
+  // A failure in the words the macOS bridge would find for it, so that both stand-ins reply alike.
+  if (answer.failure) return {false, bridgeDescription(*answer.failure, answer.text)};
+  return {true, answer.text != nullptr ? std::string(answer.text) : job.prompt};
 }
 
 }  // namespace corvane::sim

@@ -7,7 +7,8 @@
 namespace corvane::sim {
 namespace {
 
-// tests/data/sim_settings.txt: what parseOsVersion, parseAvailability and parseDelayMs read.
+// tests/data/sim_settings.txt: what parseOsVersion, parseAvailability, parseDelayMs and
+// parseModelFailure read.
 TEST(SimSettings, Cases) {
   std::ifstream file(std::string(CORVANE_SOURCE_DIR) + "/tests/data/sim_settings.txt");
   int checked = 0;
@@ -20,8 +21,9 @@ TEST(SimSettings, Cases) {
     const std::string got =
         line.starts_with("os ") ? std::to_string(os.major) + "." + std::to_string(os.minor) + "." +
                                       std::to_string(os.patch)
-        : line.starts_with("delay ") ? std::to_string(parseDelayMs(given))
-                                     : std::string(availabilityName(parseAvailability(given)));
+        : line.starts_with("delay ")   ? std::to_string(parseDelayMs(given))
+        : line.starts_with("failure ") ? std::string(failureName(parseModelFailure(given)))
+                                       : std::string(availabilityName(parseAvailability(given)));
     EXPECT_EQ(got, line.substr(arrow + 4)) << line;
     ++checked;
   }
