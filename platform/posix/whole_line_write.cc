@@ -48,8 +48,8 @@ bool fitsFileSizeLimit(off_t at, std::size_t size) {
 
 // A regular file of `size` bytes. The line is written, and if the disk fills up part-way (the
 // first write takes what fits, the next fails with ENOSPC) the part is taken back: the file is cut
-// to its former size and a positioned descriptor set back to where the line began, so that
-// whatever writes there next (the caller's shell, say, through the same open file) leaves no hole.
+// to its former size and the offset set back to where the line began, so that whatever writes
+// there next through the same open file (the caller's shell, say) leaves no hole.
 // Cutting back needs no space. A line written over bytes the file already had, before its end,
 // keeps what it overwrote: only a file opened in place, without truncation, has such bytes.
 bool writeToRegularFile(int fd, std::string_view line, off_t size) {
@@ -60,7 +60,7 @@ bool writeToRegularFile(int fd, std::string_view line, off_t size) {
   if (start < 0 || !fitsFileSizeLimit(start, line.size())) return false;
   const std::size_t done = writeAll(fd, line, WhenFull::wait);
   if (done == line.size()) return true;
-  if (done > 0 && ftruncate(fd, size) == 0 && !appending) lseek(fd, start, SEEK_SET);
+  if (done > 0 && ftruncate(fd, size) == 0) lseek(fd, start, SEEK_SET);
   return false;
 }
 

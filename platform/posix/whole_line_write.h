@@ -16,10 +16,10 @@ enum class WhenFull {
 
 // Writes `line` to `fd`. To a regular file it is written whole or not at all: a line that would
 // pass the file-size limit is not begun, and a line that a full disk stops part-way is taken back
-// (the file is cut back to the size it had and, unless it is in append mode, the offset set back
-// to where the line began). To a pipe with `WhenFull::drop`, a line goes only when there is room
-// for all of it. Elsewhere (a pipe whose reader has gone, a terminal) what the system refuses is
-// dropped. Returns whether the whole line was written.
+// (the file is cut back to the size it had and the offset set back to where the line began). To a
+// pipe with `WhenFull::drop`, a line goes only when there is room for all of it. Elsewhere (a pipe
+// whose reader has gone, a terminal) what the system refuses is dropped. Returns whether the whole
+// line was written.
 bool writeWholeLine(int fd, std::string_view line, WhenFull whenFull);
 
 // Whether `fd` is the open file of standard output or standard error (the same file, whatever
