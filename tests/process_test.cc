@@ -380,6 +380,8 @@ TEST_P(Process, Run) {
     traceText = drain(fifoReader);
     close(fifoReader);
   } else if (traced) {
+    // A trace made under a umask that lets no one read it is still this user's to open.
+    chmod(trace.c_str(), 0600);
     traceText = readFile(trace);
   }
   std::remove(trace.c_str());
