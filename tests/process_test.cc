@@ -90,10 +90,10 @@ std::vector<Case> cases() {
   return all;
 }
 
-std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+std::string caseName(const Case& testCase) {
   std::string name;
   bool upper = true;
-  for (const char c : std::string_view(info.param.row->at("name").as_string())) {
+  for (const char c : std::string_view(testCase.row->at("name").as_string())) {
     if (std::isalnum(static_cast<unsigned char>(c)) == 0) {
       upper = true;
     } else {
@@ -101,9 +101,26 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
       upper = false;
     }
   }
-  const std::string& bin = info.param.bin;
+  const std::string& bin = testCase.bin;
   if (bin.ends_with("corvane-apple-sim")) return name + "_AppleSim";
   return name + (bin.ends_with("corvane-sim") ? "_Sim" : "_Production");
+}
+
+// The ctest labels of a row (tests/tests.cmake says what each means): those its columns imply, and
+// those it names in "labels".
+std::string labelsOf(const json::object& row) {
+  std::string labels = "process;threads";
+  if (row.contains("linuxOnly")) labels += ";needs-linux";
+  // ThreadSanitizer's run-time writes a file of its own at start, which the limit ends by SIGXFSZ
+  // before the program runs.
+  if (row.contains("fileSizeLimit")) labels += ";tsan-unsafe";
+  if (const auto* named = row.if_contains("labels")) {
+    for (const json::value& label : named->as_array()) {
+      labels += ';';
+      labels += std::string_view(label.as_string());
+    }
+  }
+  return labels;
 }
 
 template <typename Kind>
@@ -403,7 +420,30 @@ TEST_P(Process, Run) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, Process, ::testing::ValuesIn(cases()), caseName);
+INSTANTIATE_TEST_SUITE_P(, Process, ::testing::ValuesIn(cases()),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return caseName(info.param);
+                         });
+
+// Writes one "TEST LABELS" line per test to `path`, for ctest (tests/process_labels.cmake).
+int writeLabels(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) return 1;
+  for (const Case& testCase : cases()) {
+    std::fprintf(file, "Process.Run/%s %s\n", caseName(testCase).c_str(),
+                 labelsOf(*testCase.row).c_str());
+  }
+  return std::fclose(file) == 0 ? 0 : 1;
+}
 
 }  // namespace
 }  // namespace corvane::testing
+
+int main(int argc, char** argv) {
+  constexpr std::string_view labelsFlag = "--corvane_labels=";
+  if (argc == 2 && std::string_view(argv[1]).starts_with(labelsFlag)) {
+    return corvane::testing::writeLabels(argv[1] + labelsFlag.size());
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
