@@ -264,6 +264,11 @@ TEST_P(Process, Run) {
       if (row.contains("replyLost")) {
         EXPECT_EQ(result.out, "");  // not even part of a line
       }
+      if (const auto* lines = row.if_contains("lines")) {
+        std::string expected;
+        for (const json::value& line : lines->as_array()) expected += textOf(line) + "\n";
+        EXPECT_EQ(result.out, expected);
+      }
       if (streamed) {
         const json::value* reply = row.if_contains("reply");
         EXPECT_TRUE(streamsTo(result.out, reply ? textOf(*reply) + "\n" : "", result.status));
