@@ -20,7 +20,8 @@ static std::string encode(char32_t codePoint) {
   if (codePoint < 0x80) return std::string(1, static_cast<char>(codePoint));
   std::string bytes;
   const int continuations = codePoint < 0x800 ? 1 : codePoint < 0x10000 ? 2 : 3;
-  bytes += static_cast<char>((0xF00 >> continuations) | (codePoint >> (6 * continuations)));
+  bytes += static_cast<char>(((0xFF00 >> (continuations + 1)) & 0xFF) |
+                             (codePoint >> (6 * continuations)));
   for (int i = continuations - 1; i >= 0; --i)
     bytes += static_cast<char>(0x80 | ((codePoint >> (6 * i)) & 0x3F));
   return bytes;

@@ -9,9 +9,10 @@ if [[ "${1:-build}" =~ ^(test|sanitizers|libcxx)$ ]]; then
 fi
 # The schema checks validate with Debian's jsonschema (draft 2020-12), under the system's Python;
 # the Python client's install test makes a virtual environment, which Debian's Python does with
-# python3-venv.
+# python3-venv; the Node client's declarations are checked with TypeScript's tsc; the .deb is
+# held to lintian.
 if [[ "${1:-build}" == test ]]; then
-  packages+=(python3-jsonschema python3-venv)
+  packages+=(python3-jsonschema python3-venv node-typescript lintian)
 fi
 # Sanitizer builds and fuzzers: clang with its sanitizer and libFuzzer runtimes, llvm-symbolizer
 # for readable reports, and fast_float, the decoder fuzzer's reference for numbers.

@@ -1,8 +1,13 @@
 // Types of corvane.js: calling the corvane executable from Node.js.
 
+/**
+ * The roles the program tells apart. It reads any other text as "user"; a request that needs one
+ * is sent as a JSON string.
+ */
+export type Role = "system" | "user" | "assistant" | "tool";
+
 export interface ChatMessage {
-  /** "system", "assistant" and "tool" are matched exactly; any other text speaks as the user. */
-  role: string;
+  role: Role;
   /** Absent, null or blank once trimmed: the message is left out. */
   content?: string | null;
 }
@@ -17,7 +22,26 @@ export interface ChatRequest {
   instructions?: string | null;
 }
 
-export type Availability = { available: true } | { available: false; reason: string };
+/**
+ * Why the model cannot be used, as a code: macOS older than 26, a device that is not eligible,
+ * Apple Intelligence turned off, the model not ready yet (downloading), any other reason. A
+ * reason text the client does not know (from a later version of the program) is "other".
+ */
+export type UnavailableReason =
+  | "osTooOld"
+  | "deviceNotEligible"
+  | "appleIntelligenceNotEnabled"
+  | "modelNotReady"
+  | "other";
+
+export type Availability =
+  | { available: true }
+  | {
+      available: false;
+      /** A sentence for the end user. */
+      reason: string;
+      reasonCode: UnavailableReason;
+    };
 
 export interface ChatAnswer {
   /** The model's whole answer; may be empty. */
@@ -35,8 +59,10 @@ export interface CallOptions {
    */
   executable?: string;
   /**
-   * Time the run may take before it is killed and the call fails with ProcessError "timeout".
-   * Default: 10000 for availability, 120000 for chat; 0 or Infinity: no limit.
+   * Milliseconds the run may take before it is killed and the call fails with ProcessError
+   * "timeout". Default: 10000 for availability, 120000 for chat; 0 or Infinity: no limit; over
+   * 2^31 - 1: that. Any other value (negative, NaN, not a number, null) rejects with a RangeError
+   * or TypeError before any process starts.
    */
   timeoutMs?: number;
   /**
@@ -63,17 +89,36 @@ export class AbortError extends Error {
   readonly cause: unknown;
 }
 
-/** Base class of every failure this module reports. */
-export class CorvaneError extends Error {}
+/**
+ * What a failure means to the application: "unavailable", the model cannot be used (`reasonCode`
+ * says why); "badRequest", the request is refused as it is, so sending it again fails again;
+ * "generationFailed", the request was valid but no answer came, so trying again may work;
+ * "processFailed", the program did not reply (ProcessError, `kind` says why).
+ */
+export type ErrorCode = "unavailable" | "badRequest" | "generationFailed" | "processFailed";
 
-/** The program refused the request (exit status 1); `message` is its error text, unchanged. */
+/** Base class of every failure this module reports. */
+export class CorvaneError extends Error {
+  readonly code: ErrorCode;
+}
+
+/**
+ * The program refused the request (exit status 1); `message` is its error text, unchanged. `code`
+ * is derived from the text: an availability reason is "unavailable" with its `reasonCode`; the
+ * system refusing the generation's thread is "generationFailed"; every other text, one the client
+ * does not know included, is "badRequest".
+ */
 export class RefusalError extends CorvaneError {
   readonly status: 1;
+  readonly code: "unavailable" | "badRequest" | "generationFailed";
+  /** Set when `code` is "unavailable", else null. */
+  readonly reasonCode: UnavailableReason | null;
 }
 
 /** The request was run but the model gave no answer (exit status 0 with an error text). */
 export class GenerationError extends CorvaneError {
   readonly status: 0;
+  readonly code: "generationFailed";
 }
 
 export type ProcessErrorKind =
@@ -85,6 +130,7 @@ export type ProcessErrorKind =
 
 /** The program could not be run or did not reply as it does. */
 export class ProcessError extends CorvaneError {
+  readonly code: "processFailed";
   readonly kind: ProcessErrorKind;
   /** Exit status, when the process exited by itself. */
   readonly status: number | null;

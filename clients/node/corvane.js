@@ -13,7 +13,21 @@ const DEFAULT_TIMEOUTS_MS = { availability: 10_000, chat: 120_000 };
 const MAX_OUTPUT_BYTES = 16 * 1024 * 1024;
 const MAX_TIMER_MS = 2 ** 31 - 1;
 
-/** Base class of every failure this module reports. */
+// The availability reasons the program gives, each with the code an application acts on. The
+// list is closed for a version of the program; a reason it does not hold is "other", as the
+// program itself reports every reason it has no sentence for.
+const UNAVAILABLE_REASONS = new Map([
+  ["Requires macOS 26 or later with Apple Intelligence.", "osTooOld"],
+  ["This device is not eligible for Apple Intelligence.", "deviceNotEligible"],
+  ["Apple Intelligence is turned off. Enable it in System Settings.", "appleIntelligenceNotEnabled"],
+  ["The on-device model is downloading or not ready yet. Try again shortly.", "modelNotReady"],
+  ["Apple Intelligence is unavailable on this device.", "other"],
+]);
+// The one refusal of a valid request: the system had no thread for the generation, which may
+// have one next time.
+const WORKER_FAILURE = "could not start the generation worker: ";
+
+/** Base class of every failure this module reports; `code` says what the application can do. */
 export class CorvaneError extends Error {
   constructor(message, options) {
     super(message, options);
@@ -33,11 +47,17 @@ export class AbortError extends Error {
   }
 }
 
-/** The program refused the request (exit status 1); `message` is its error text, unchanged. */
+/**
+ * The program refused the request (exit status 1); `message` is its error text, unchanged. `code`
+ * is "unavailable" (with `reasonCode`) for an availability reason, "generationFailed" when the
+ * system could not start the generation, and "badRequest" for every other text, known or not.
+ */
 export class RefusalError extends CorvaneError {
   constructor(message) {
     super(message);
     this.status = 1;
+    this.reasonCode = UNAVAILABLE_REASONS.get(message) ?? null;
+    this.code = this.reasonCode ? "unavailable" : String(message).startsWith(WORKER_FAILURE) ? "generationFailed" : "badRequest";
   }
 }
 
@@ -46,6 +66,7 @@ export class GenerationError extends CorvaneError {
   constructor(message) {
     super(message);
     this.status = 0;
+    this.code = "generationFailed";
   }
 }
 
@@ -56,6 +77,7 @@ export class GenerationError extends CorvaneError {
 export class ProcessError extends CorvaneError {
   constructor(kind, message, details = {}) {
     super(message, details.cause ? { cause: details.cause } : undefined);
+    this.code = "processFailed";
     this.kind = kind;
     this.status = details.status ?? null;
     this.signal = details.signal ?? null;
@@ -63,10 +85,21 @@ export class ProcessError extends CorvaneError {
   }
 }
 
-function timeoutOf(options, command) {
-  const value = options.timeoutMs ?? DEFAULT_TIMEOUTS_MS[command];
-  // Timers take at most 2^31 - 1 ms; a longer limit is none in practice.
-  return Number.isFinite(value) && value > 0 ? Math.min(Math.ceil(value), MAX_TIMER_MS) : 0;
+const LIMIT_EXPECTED = "expected a positive number, or 0 or infinity for no limit";
+
+// The time limit of a call in milliseconds, 0 for none: the command's default when `timeoutMs` is
+// absent, none for 0 or Infinity, else a positive number (timers take at most 2^31 - 1 ms, so a
+// longer limit is that). Anything else throws, in the Python client's words, so that a mistyped
+// limit never passes as no limit.
+function timeLimitOf(options, command) {
+  const value = options.timeoutMs;
+  if (value === undefined) return DEFAULT_TIMEOUTS_MS[command];
+  if (typeof value !== "number") {
+    const found = value === null ? "null" : Array.isArray(value) ? "an array" : /^[aeiou]/.test(typeof value) ? `an ${typeof value}` : `a ${typeof value}`;
+    throw new TypeError(`invalid time limit: ${found} (${LIMIT_EXPECTED})`);
+  }
+  if (Number.isNaN(value) || value < 0) throw new RangeError(`invalid time limit: ${value} (${LIMIT_EXPECTED})`);
+  return value === Infinity ? 0 : Math.min(Math.ceil(value), MAX_TIMER_MS);
 }
 
 function isPlainObject(value) {
@@ -156,11 +189,11 @@ function startFailure(error, path, where, what) {
 // process has ended and been reaped: a run stopped for a time-out or an abort is killed first.
 async function run(command, input, options) {
   const { signal } = options;
+  const timeout = timeLimitOf(options, command);
   if (signal?.aborted) throw abortErrorOf(signal);
   const env = options.env ?? process.env;
   const { path, where } = await locate(options.executable, env);
   if (signal?.aborted) throw abortErrorOf(signal);
-  const timeout = timeoutOf(options, command);
   const what = `${path} ${command}`;
   return new Promise((resolve, reject) => {
     let child;
@@ -283,7 +316,7 @@ export async function availability(options = {}) {
   const { reply } = result;
   if (result.status === 0 && reply.available === true) return { available: true };
   if (result.status === 0 && reply.available === false && typeof reply.reason === "string") {
-    return { available: false, reason: reply.reason };
+    return { available: false, reason: reply.reason, reasonCode: UNAVAILABLE_REASONS.get(reply.reason) ?? "other" };
   }
   throw errorOf(result, false) ?? malformed("availability", result);
 }

@@ -3,6 +3,7 @@
 
 import asyncio
 import json
+import math
 import os
 import tempfile
 import threading
@@ -10,6 +11,7 @@ import time
 import unittest
 from concurrent.futures import ThreadPoolExecutor
 from pathlib import Path
+from typing import get_args
 from unittest import mock
 
 import corvane_client as c
@@ -25,7 +27,22 @@ DATA = json.loads(DATA)
 for name, body in DATA["fakes"].items():
     (DIR / name).write_text(f"{'' if body.startswith('#!') else '#!/bin/sh' + chr(10)}{body}\n")
     (DIR / name).chmod(0o755)
-ERRORS = {"invalid request": ValueError}
+ERRORS = {"invalid request": ValueError, "invalid value": ValueError, "invalid type": TypeError}
+
+
+def options_of(case):
+    """The call's options, with the table's stand-in for a number JSON cannot hold replaced."""
+    options = dict(case["options"])
+    if isinstance(options.get("timeout"), dict):
+        options["timeout"] = float(options["timeout"]["$number"])
+    return options
+
+
+def result_of(reply):
+    """The result a reply of the table stands for."""
+    if "available" in reply:
+        return c.Availability(reply["available"], reply.get("reason"), reply.get("reasonCode"))
+    return c.ChatAnswer(reply["content"], reply["finishReason"])
 
 
 def revive(request):
@@ -67,22 +84,57 @@ class ClientTest(unittest.TestCase):
             with self.subTest(mode=mode, case=case["name"]), \
                     mock.patch.dict(os.environ, case.get("parent", {})):
                 if "reply" in case:
-                    r = case["reply"]
-                    self.assertEqual(call(case, **case["options"]), c.Availability(**r)
-                                     if "available" in r else c.ChatAnswer(*r.values()))
+                    self.assertEqual(call(case, **options_of(case)), result_of(case["reply"]))
                     if "trace" in case:  # what corvane-sim traced last: the session, the response
                         traced = Path(case["options"]["env"]["CORVANE_SIM_TRACE"]).read_bytes()
                         for line, want in zip(traced.splitlines()[-2:], case["trace"]):
                             self.assertEqual({k: json.loads(line)[k] for k in want}, want)
                     continue
                 with self.assertRaises(ERRORS.get(case["error"]) or getattr(c, case["error"])) as caught:
-                    call(case, **case["options"])
+                    call(case, **options_of(case))
                 error = caught.exception
                 self.assertFalse((DIR / "marks.started").exists(), "a process was started")
                 self.assertEqual(getattr(error, "kind", None), case.get("kind"), error)
+                if isinstance(error, c.CorvaneError):
+                    code = "processFailed" if case["error"] == "ProcessError" else case.get("code")
+                    self.assertEqual(error.code, code or error.code, error)
+                    self.assertEqual(getattr(error, "reason_code", None), case.get("reasonCode"))
                 self.assertTrue(str(error).startswith(case.get("message", "")), error)
                 for word in case.get("words", []):
                     self.assertIn(word, str(error))
+
+    def test_reply_kinds(self):
+        replies = DIR / "replies"
+        for (mode, call), (status, text, code, reason_code) in (
+                (m, kind) for m in CALLS.items() for kind in DATA["kinds"]):
+            with self.subTest(mode=mode, status=status, text=text):
+                env = {"CORVANE_FAKE_STATUS": str(status),
+                       "CORVANE_FAKE_REPLY": json.dumps({"error": text})}
+                error = c.RefusalError if status == 1 else c.GenerationError
+                with self.assertRaises(error) as caught:
+                    call({"chat": {"messages": []}}, executable=replies, env=env)
+                self.assertEqual((caught.exception.code, getattr(caught.exception, "reason_code",
+                                                                  None), str(caught.exception)),
+                                 (code, reason_code, text))
+                env = {"CORVANE_FAKE_STATUS": "0",
+                       "CORVANE_FAKE_REPLY": json.dumps({"available": False, "reason": text})}
+                unavailable = reason_code if code == "unavailable" else "other"
+                self.assertEqual(call({}, executable=replies, env=env),
+                                 c.Availability(False, text, unavailable))
+
+    def test_the_types_name_the_codes_of_the_table(self):
+        codes = {kind[2] for kind in DATA["kinds"]} | {"processFailed"}
+        reasons = {kind[3] for kind in DATA["kinds"] if kind[3]}
+        self.assertEqual((set(get_args(c.ErrorCode)), set(get_args(c.UnavailableReason))),
+                         (codes, reasons))
+
+    def test_a_limit_of_no_time_or_of_more_than_a_timer_takes(self):
+        answer = {"CORVANE_SIM_RESPONSE": "ok", "CORVANE_SIM_DELAY_MS": "200"}
+        for timeout in [None, 0, math.inf, 10**400, 1e300, float(2**31)]:
+            for mode, call in CALLS.items():
+                with self.subTest(mode=mode, timeout=timeout):
+                    self.assertEqual(call({"chat": HELLO}, executable=SIM, env=answer,
+                                          timeout=timeout), c.ChatAnswer("ok", "stop"))
 
     def test_a_call_stopped_midway_leaves_no_process(self):
         for name, stop, error in [

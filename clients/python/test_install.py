@@ -1,7 +1,8 @@
-"""python -m build makes an sdist and, from it, a wheel whose metadata twine check --strict accepts
-(licence, readme, URLs, the version the program and the Node package carry too); pip installs the
-wheel into a fresh virtual environment with no index, and the installed copy answers a chat through
-corvane-sim, blocking and with asyncio. build and twine come from the virtual environment that
+"""pip installs the package's source with no index (its build backend needs nothing); python -m
+build makes an sdist and, from it, a wheel whose metadata twine check --strict accepts (licence,
+readme, URLs, the version the program and the Node package carry too); pip installs the wheel into
+a fresh virtual environment with no index; each installed copy answers a chat through corvane-sim,
+blocking and with asyncio. build and twine come from the virtual environment that
 scripts/test-clients.sh names in $CORVANE_CLIENT_TOOLS."""
 
 import json
@@ -24,6 +25,16 @@ print(c.chat(r).content, asyncio.run(c.chat_async(r)).content, here.is_relative_
       (here / "py.typed").is_file())"""
 
 
+# From a scratch folder with a bare environment: only the installed copy imports.
+SIM_ENV = {"PATH": os.environ["PATH"], "CORVANE_SIM_RESPONSE": "Hi", "CORVANE_EXECUTABLE": str(
+    Path(os.environ.get("CORVANE_SIM", ROOT / "build/corvane-sim")).resolve())}
+
+
+def fresh_venv(scratch):
+    run(sys.executable, "-m", "venv", f"{scratch}/venv")
+    return f"{scratch}/venv/bin/python"
+
+
 def run(*args, **options):
     done = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                           **options)
@@ -38,15 +49,23 @@ class InstallTest(unittest.TestCase):
         cmake = (ROOT / "CMakeLists.txt").read_text()
         program = re.search(r"project\(corvane VERSION (\S+)", cmake)
         node = json.loads((ROOT / "clients/node/package.json").read_text())["version"]
-        python = re.search(r'^version = "(.*)"', (HERE / "pyproject.toml").read_text(), re.M)
+        python = re.search(r'^VERSION = "(.*)"', (HERE / "build_backend/corvane_build.py")
+                           .read_text(), re.M)
         self.assertEqual((python[1], node), (program[1], program[1]))
+
+    def test_the_source_installs_with_no_index(self):
+        # As the README says, from the repository's root; the backend needs nothing from an index.
+        with tempfile.TemporaryDirectory(prefix="corvane-python-source-") as scratch:
+            python = fresh_venv(scratch)
+            run(python, "-m", "pip", "install", "-q", "--no-input", "--no-index",
+                "--disable-pip-version-check", "./clients/python", cwd=ROOT)
+            self.assertEqual(run(python, "-c", CALLS, cwd=scratch, env=SIM_ENV), "Hi Hi True True\n")
 
     @unittest.skipUnless(TOOLS, "build and twine are set up by scripts/test-clients.sh")
     def test_the_packages_pass_twine_and_the_wheel_installs_offline(self):
         with tempfile.TemporaryDirectory(prefix="corvane-python-install-") as scratch:
             dist = Path(scratch, "dist")
-            # The backend is the tools' own flit_core: no download.
-            run(f"{TOOLS}/python", "-m", "build", "--no-isolation", "--outdir", dist, HERE)
+            run(f"{TOOLS}/python", "-m", "build", "--outdir", dist, HERE)
             wheel, = dist.glob("*.whl")
             sdist, = dist.glob("*.tar.gz")
             run(f"{TOOLS}/twine", "check", "--strict", wheel, sdist)
@@ -62,12 +81,7 @@ class InstallTest(unittest.TestCase):
             self.assertEqual({u.split(",")[0] for u in info.get_all("Project-URL")},
                              {"Homepage", "Documentation", "Source", "Issues"})
 
-            run(sys.executable, "-m", "venv", f"{scratch}/venv")
-            python = f"{scratch}/venv/bin/python"
+            python = fresh_venv(scratch)
             run(python, "-m", "pip", "install", "-q", "--no-input", "--no-index",
                 "--disable-pip-version-check", wheel)
-            # From the scratch folder with a bare environment: only the installed copy imports.
-            sim = Path(os.environ.get("CORVANE_SIM", ROOT / "build/corvane-sim")).resolve()
-            env = {"PATH": os.environ["PATH"], "CORVANE_EXECUTABLE": str(sim),
-                   "CORVANE_SIM_RESPONSE": "Hi"}
-            self.assertEqual(run(python, "-c", CALLS, cwd=scratch, env=env), "Hi Hi True True\n")
+            self.assertEqual(run(python, "-c", CALLS, cwd=scratch, env=SIM_ENV), "Hi Hi True True\n")

@@ -1,7 +1,7 @@
-"""mypy --strict accepts the package and a typed use of it, and refuses typed uses that misspell the
-request or its messages, pass a wrong type or compare with a kind that does not exist. mypy comes
-from the virtual environment that scripts/test-clients.sh sets up and names in
-$CORVANE_CLIENT_TOOLS (its bin directory)."""
+"""mypy --strict accepts the package, its build backend and a typed use of the package, and refuses
+typed uses that misspell the request or its messages, pass a wrong type or compare with a kind or
+code that does not exist. mypy comes from the virtual environment that scripts/test-clients.sh
+sets up and names in $CORVANE_CLIENT_TOOLS (its bin directory)."""
 
 import os
 import re
@@ -36,6 +36,11 @@ def kind_of(error: c.CorvaneError) -> c.ProcessErrorKind:
     return error.kind if isinstance(error, c.ProcessError) else "not-found"
 
 
+def retry_later(error: c.CorvaneError) -> bool:
+    reason: Optional[c.UnavailableReason] = getattr(error, "reason_code", None)
+    return error.code == "generationFailed" or reason == "modelNotReady"
+
+
 def mistakes(error: c.ProcessError) -> None:
 """
 # Lines put into mistakes() above, each with the error code of mypy's complaint about it.
@@ -47,6 +52,9 @@ MISTAKES = [
     ('c.chat({"messages": [], "maxTokens": 1.5})', "arg-type"),
     ('c.chat({"messages": []}, timeout="60")', "arg-type"),
     ('print(error.kind == "not_found")', "comparison-overlap"),
+    ('print(error.code == "timeout")', "comparison-overlap"),
+    ('print(c.RefusalError("x").reason_code == "notReady")', "comparison-overlap"),
+    ('print(c.availability().reason_code == "os-too-old")', "comparison-overlap"),
 ]
 
 
@@ -59,7 +67,8 @@ class TypesTest(unittest.TestCase):
             example.write_text(EXAMPLE + "".join(f"    {line}\n" for line, _ in MISTAKES))
             checked = subprocess.run(
                 [f"{TOOLS}/mypy", "--strict", "--no-error-summary", "--show-error-codes",
-                 "--cache-dir", f"{TOOLS}/../mypy-cache", "corvane_client", str(example)],
+                 "--cache-dir", f"{TOOLS}/../mypy-cache", "corvane_client",
+                 "build_backend/corvane_build.py", str(example)],
                 cwd=HERE, capture_output=True, text=True)
         complaints = {}
         for match in re.finditer(r"^(\S+?):(\d+): error: (.*)$", checked.stdout, re.M):

@@ -24,7 +24,7 @@ for (const [name, body] of Object.entries(data.fakes)) {
 }
 const reason = new Error("conversation closed");
 const aborted = { error: "AbortError", message: "The operation was aborted" };
-const errors = { ...corvane, "invalid request": TypeError };
+const errors = { ...corvane, "invalid request": TypeError, "invalid value": RangeError, "invalid type": TypeError };
 
 // The request with the table's stand-ins for what JSON cannot hold replaced.
 function revive(request) {
@@ -46,6 +46,10 @@ function is(expected, error) {
   assert.equal(error.name, errors[expected.error].name);
   assert.equal(error instanceof CorvaneError, expected.error in corvane && expected.error !== "AbortError");
   assert.equal(error.kind, expected.kind, error.message);
+  if (error instanceof CorvaneError) {
+    assert.equal(error.code, expected.error === "ProcessError" ? "processFailed" : expected.code ?? error.code, error.message);
+    if (error instanceof corvane.RefusalError) assert.equal(error.reasonCode, expected.reasonCode ?? null, error.message);
+  }
   assert.ok(error.message.startsWith(expected.message ?? ""), error.message);
   for (const word of expected.words ?? []) assert.ok(error.message.includes(word), error.message);
   if (error instanceof AbortError) assert.equal(error.cause, reason);
@@ -53,9 +57,10 @@ function is(expected, error) {
 }
 
 test("shared cases", async (t) => {
-  for (const { name, chat: request, options: { timeout, ...options }, parent = {}, ...expected } of data.cases) {
+  for (const { name, chat: request, options: { timeout, ...options }, parent = {}, node, ...shared } of data.cases) {
+    const expected = node ? { name, ...node } : shared;
     await t.test(name, async () => {
-      if (timeout !== undefined) options.timeoutMs = timeout;
+      if (timeout !== undefined) options.timeoutMs = timeout?.$number ? Number(timeout.$number) : timeout;
       const saved = { ...process.env };
       Object.assign(process.env, parent);
       const call = request === undefined ? availability(options) : chat(revive(request), options);
@@ -73,6 +78,21 @@ test("shared cases", async (t) => {
       const traced = readFileSync(options.env.CORVANE_SIM_TRACE, "utf8").trim().split("\n").slice(-2).map((line) => JSON.parse(line));
       const members = traced.map((line, i) => Object.fromEntries(Object.keys(expected.trace[i]).map((key) => [key, line[key]])));
       assert.deepEqual(members, expected.trace);
+    });
+  }
+});
+
+test("reply kinds", async (t) => {
+  const replies = join(dir, "replies");
+  for (const [status, text, code, reasonCode] of data.kinds) {
+    await t.test(`${status} ${text}`, async () => {
+      const env = { CORVANE_FAKE_STATUS: String(status), CORVANE_FAKE_REPLY: JSON.stringify({ error: text }) };
+      const error = status === 1 ? "RefusalError" : "GenerationError";
+      await assert.rejects(chat({ messages: [] }, { executable: replies, env }), (e) => is({ error, code, reasonCode, message: text }, e));
+      env.CORVANE_FAKE_STATUS = "0";
+      env.CORVANE_FAKE_REPLY = JSON.stringify({ available: false, reason: text });
+      const unavailable = code === "unavailable" ? reasonCode : "other";
+      assert.deepEqual(await availability({ executable: replies, env }), { available: false, reason: text, reasonCode: unavailable });
     });
   }
 });

@@ -27,6 +27,8 @@ __all__ = [
     "ChatMessage",
     "ChatRequest",
     "Role",
+    "ErrorCode",
+    "UnavailableReason",
     "ProcessErrorKind",
     "CorvaneError",
     "RefusalError",
@@ -42,6 +44,9 @@ DEFAULT_EXECUTABLE = "corvane"
 EXECUTABLE_VARIABLE = "CORVANE_EXECUTABLE"
 DEFAULT_AVAILABILITY_TIMEOUT = 10.0
 DEFAULT_CHAT_TIMEOUT = 120.0
+# The longest time limit a call keeps: that of the Node client, whose timers take at most
+# 2^31 - 1 ms (and subprocess's waits overflow far beyond it). A longer limit is this one.
+_LONGEST_TIME_LIMIT = (2**31 - 1) / 1000
 
 Role = Literal["system", "user", "assistant", "tool"]
 """The roles the program tells apart. It reads any other text as "user"; a request that needs one
@@ -77,13 +82,43 @@ ProcessErrorKind = Literal[
     "not-found", "spawn-failed", "timeout", "abnormal-exit", "malformed-reply"
 ]
 
+ErrorCode = Literal["unavailable", "badRequest", "generationFailed", "processFailed"]
+"""What a failure means to the application: "unavailable", the model cannot be used
+(`reason_code` says why); "badRequest", the request is refused as it is, so sending it again
+fails again; "generationFailed", the request was valid but no answer came, so trying again may
+work; "processFailed", the program did not reply (ProcessError, `kind` says why)."""
+
+UnavailableReason = Literal[
+    "osTooOld", "deviceNotEligible", "appleIntelligenceNotEnabled", "modelNotReady", "other"
+]
+"""Why the model cannot be used: macOS older than 26, a device that is not eligible, Apple
+Intelligence turned off, the model not ready yet (downloading), any other reason. A reason text
+the client does not know (from a later version of the program) is "other"."""
+
+# The availability reasons the program gives, each with its code. The list is closed for a
+# version of the program; a reason it does not hold is "other", as the program itself reports
+# every reason it has no sentence for.
+_UNAVAILABLE_REASONS: Dict[str, UnavailableReason] = {
+    "Requires macOS 26 or later with Apple Intelligence.": "osTooOld",
+    "This device is not eligible for Apple Intelligence.": "deviceNotEligible",
+    "Apple Intelligence is turned off. Enable it in System Settings.":
+        "appleIntelligenceNotEnabled",
+    "The on-device model is downloading or not ready yet. Try again shortly.": "modelNotReady",
+    "Apple Intelligence is unavailable on this device.": "other",
+}
+# The one refusal of a valid request: the system had no thread for the generation, which may
+# have one next time.
+_WORKER_FAILURE = "could not start the generation worker: "
+
 
 @dataclass(frozen=True)
 class Availability:
-    """Whether the on-device model can be used; if not, `reason` says why, for the end user."""
+    """Whether the on-device model can be used; if not, `reason` says why, for the end user, and
+    `reason_code` as a code."""
 
     available: bool
     reason: Optional[str] = None
+    reason_code: Optional[UnavailableReason] = None
 
 
 @dataclass(frozen=True)
@@ -95,23 +130,35 @@ class ChatAnswer:
 
 
 class CorvaneError(Exception):
-    """Base class of every failure this module reports."""
+    """Base class of every failure this module reports; `code` says what the application can
+    do about it."""
+
+    code: ErrorCode
 
 
 class RefusalError(CorvaneError):
-    """The program refused the request (exit status 1); `message` is its error text, unchanged."""
+    """The program refused the request (exit status 1); `message` is its error text, unchanged.
+    `code` is derived from the text: an availability reason is "unavailable", with its
+    `reason_code`; the system refusing the generation's thread is "generationFailed"; every other
+    text, one the client does not know included, is "badRequest"."""
 
     status = 1
+    code: Literal["unavailable", "badRequest", "generationFailed"]
 
     def __init__(self, message: str) -> None:
         super().__init__(message)
         self.message = message
+        self.reason_code: Optional[UnavailableReason] = _UNAVAILABLE_REASONS.get(message)
+        self.code = ("unavailable" if self.reason_code
+                     else "generationFailed" if message.startswith(_WORKER_FAILURE)
+                     else "badRequest")
 
 
 class GenerationError(CorvaneError):
     """The request was run but the model gave no answer (exit status 0 with an error text)."""
 
     status = 0
+    code: Literal["generationFailed"] = "generationFailed"
 
     def __init__(self, message: str) -> None:
         super().__init__(message)
@@ -122,6 +169,8 @@ class ProcessError(CorvaneError):
     """The program could not be run or did not reply as it does. `kind` is "not-found",
     "spawn-failed", "timeout", "abnormal-exit" or "malformed-reply"; `status` is the exit status
     (negative: ended by that signal) and `output` standard output, where there were any."""
+
+    code: Literal["processFailed"] = "processFailed"
 
     def __init__(
         self,
@@ -169,8 +218,39 @@ def _locate(
                                     f" ({search or 'empty'}){hint}")
 
 
+_LIMIT_EXPECTED = "expected a positive number, or 0 or infinity for no limit"
+
+
 def _time_limit(timeout: Optional[float]) -> Optional[float]:
-    return timeout if timeout is not None and timeout > 0 else None
+    """The time limit of a call in seconds, None for none: None, 0 and infinity are none, a
+    positive number is kept (up to the longest one). Anything else raises, in the Node client's
+    words, so that a mistyped limit never passes as no limit."""
+    if timeout is None:
+        return None
+    if not isinstance(timeout, (int, float)) or isinstance(timeout, bool):
+        found = ("a boolean" if isinstance(timeout, bool) else "a string"
+                 if isinstance(timeout, (str, bytes)) else "an array"
+                 if isinstance(timeout, (list, tuple)) else "an object"
+                 if isinstance(timeout, dict) else f"a {type(timeout).__name__}")
+        raise TypeError(f"invalid time limit: {found} ({_LIMIT_EXPECTED})")
+    if timeout < 0 or (isinstance(timeout, float) and math.isnan(timeout)):
+        raise ValueError(f"invalid time limit: {_js_number(timeout)} ({_LIMIT_EXPECTED})")
+    if timeout == 0 or timeout == math.inf:
+        return None
+    return float(min(timeout, _LONGEST_TIME_LIMIT))  # exact for an int of any size
+
+
+def _js_number(value: float) -> str:
+    """The number as JavaScript writes it (the Node client's messages name numbers so)."""
+    if isinstance(value, int):
+        return str(value)
+    if math.isnan(value):
+        return "NaN"
+    if math.isinf(value):
+        return "Infinity" if value > 0 else "-Infinity"
+    if value.is_integer() and abs(value) < 1e21:
+        return str(int(value))
+    return repr(value)
 
 
 def _start_failure(error: OSError, path: str, where: str, command: str) -> ProcessError:
@@ -220,8 +300,8 @@ def _run(
     timeout: Optional[float],
     env: Optional[Mapping[str, str]],
 ) -> Tuple[int, _Reply, bytes]:
-    path, where = _locate(executable, env)
     timeout = _time_limit(timeout)
+    path, where = _locate(executable, env)
     what = f"{path} {command}"
     try:
         # On a time-out or any exception (KeyboardInterrupt too) run() kills the process and
@@ -250,8 +330,8 @@ async def _run_async(
     timeout: Optional[float],
     env: Optional[Mapping[str, str]],
 ) -> Tuple[int, _Reply, bytes]:
-    path, where = _locate(executable, env)
     timeout = _time_limit(timeout)
+    path, where = _locate(executable, env)
     what = f"{path} {command}"
     try:
         process = await asyncio.create_subprocess_exec(
@@ -379,7 +459,7 @@ def _availability_of(status: int, reply: _Reply, output: bytes) -> Availability:
     if status == 0 and available is True:
         return Availability(True)
     if status == 0 and available is False and isinstance(reason, str):
-        return Availability(False, reason)
+        return Availability(False, reason, _UNAVAILABLE_REASONS.get(reason, "other"))
     raise _error_of(status, reply, False) or _malformed("availability", status, output)
 
 
@@ -399,7 +479,8 @@ def availability(
     """Whether the on-device model can be used, and if not, why (in words for the end user).
 
     `executable` is a path, or a name looked up in PATH; when None, CORVANE_EXECUTABLE, else
-    "corvane". `timeout` is in seconds; None or 0: no limit. `env` replaces the environment when
+    "corvane". `timeout` is in seconds; None, 0 or math.inf: no limit; any other value that is
+    not a positive number raises ValueError or TypeError before any process starts. `env` replaces the environment when
     given; CORVANE_EXECUTABLE and PATH are read from it."""
     return _availability_of(*_run("availability", b"", executable, timeout, env))
 
