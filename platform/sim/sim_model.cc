@@ -52,8 +52,14 @@ std::chrono::milliseconds requestResponse(std::string_view prompt,
 }
 
 Response response() {
-  if (const char* error = std::getenv("CORVANE_SIM_ERROR")) return {false, error};
-  return {true, std::getenv("CORVANE_SIM_RESPONSE")};
+  const char* description = std::getenv("CORVANE_SIM_ERROR");
+  const char* kind = std::getenv("CORVANE_SIM_ERROR_KIND");
+  if (description == nullptr && kind == nullptr) {
+    return {std::nullopt, std::getenv("CORVANE_SIM_RESPONSE")};
+  }
+  const ModelFailure failure = parseModelFailure(kind);
+  // The stand-in's texts are literals, so they live as long as the process too.
+  return {failure, description != nullptr ? description : defaultDescription(failure).data()};
 }
 
 StreamedResponse streamedResponse(std::string_view prompt) {
@@ -67,7 +73,7 @@ StreamedResponse streamedResponse(std::string_view prompt) {
     at = pieceEnd(streamed.text, at, streamed.pieceLength);
   }
   streamed.pieces = pieces;
-  if (!streamed.outcome.succeeded) {
+  if (streamed.outcome.failure) {
     const std::uint64_t before = parseCount(std::getenv("CORVANE_SIM_FAIL_AFTER"));
     if (before < streamed.pieces) streamed.pieces = before;
   }
@@ -83,7 +89,10 @@ GenerationOutcome respond(const GenerationJob& job, GenerationCompletion& progre
   std::this_thread::sleep_for(delay);
   if (!job.streamed) {
     const Response answer = response();
-    return {answer.succeeded, answer.text != nullptr ? std::string(answer.text) : job.prompt};
+    // A failure in the words the macOS bridge would find for it, so that both stand-ins reply
+    // alike.
+    if (answer.failure) return {false, bridgeDescription(*answer.failure, answer.text)};
+    return {true, answer.text != nullptr ? std::string(answer.text) : job.prompt};
   }
   const StreamedResponse streamed = streamedResponse(job.prompt);
   std::size_t at = 0;
@@ -93,7 +102,8 @@ GenerationOutcome respond(const GenerationJob& job, GenerationCompletion& progre
     progress.generationProgressed(streamed.text.substr(at, end - at), false);
     at = end;
   }
-  if (!streamed.outcome.succeeded) return {false, streamed.outcome.text};
+  const Response& outcome = streamed.outcome;
+  if (outcome.failure) return {false, bridgeDescription(*outcome.failure, outcome.text)};
   return {true, std::string(streamed.text)};
 }
 

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform.h"
+#include "sim_failure.h"
 
 namespace corvane::sim {
 
@@ -32,19 +33,21 @@ std::chrono::milliseconds requestResponse(std::string_view prompt,
                                           std::optional<std::string_view> sampling,
                                           bool streamed = false);
 
-// The response, once that time has passed: CORVANE_SIM_ERROR as the failure's description when
-// set, else CORVANE_SIM_RESPONSE as the answer, else (a null text) the prompt itself. The text
-// lives as long as the process's environment.
+// The response, once that time has passed. It fails when CORVANE_SIM_ERROR or
+// CORVANE_SIM_ERROR_KIND is set: with the failure the kind names, described by CORVANE_SIM_ERROR,
+// else by the stand-in's text for that failure. Otherwise the answer is CORVANE_SIM_RESPONSE, else
+// (a null text) the prompt itself. The text lives as long as the process.
 struct Response {
-  bool succeeded = true;
+  std::optional<ModelFailure> failure;  // absent: answered
   const char* text = nullptr;
 };
 Response response();
 
 // How a streamed response comes: the text it is made of (CORVANE_SIM_RESPONSE, else the prompt),
 // cut into pieces of CORVANE_SIM_PIECE_LENGTH code points (unset: a word each; see pieceEnd in
-// sim_settings.h); with CORVANE_SIM_ERROR set, it fails after CORVANE_SIM_FAIL_AFTER pieces
-// (unset: before the first, as a complete response fails).
+// sim_settings.h); when the response fails (CORVANE_SIM_ERROR or CORVANE_SIM_ERROR_KIND), it
+// fails after CORVANE_SIM_FAIL_AFTER pieces (unset: before the first, as a complete response
+// fails).
 struct StreamedResponse {
   std::string_view text;
   std::uint64_t pieceLength = 0;

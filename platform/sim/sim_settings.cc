@@ -65,6 +65,15 @@ std::string_view availabilityName(ModelAvailability availability) {
   return "other";
 }
 
+ModelFailure parseModelFailure(const char* value) {
+  if (value == nullptr) return ModelFailure::decodingFailure;
+  for (auto failure = ModelFailure::exceededContextWindowSize; failure != ModelFailure::nsError;
+       failure = static_cast<ModelFailure>(static_cast<std::int32_t>(failure) + 1)) {
+    if (failureName(failure) == value) return failure;
+  }
+  return ModelFailure::nsError;
+}
+
 std::uint64_t parseDelayMs(const char* value) {
   if (value == nullptr) return 0;
   const char* end = value + std::strlen(value);

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform.h"
+#include "sim_failure.h"
 
 namespace corvane::sim {
 
@@ -23,6 +24,11 @@ ModelAvailability parseAvailability(const char* value);
 
 // The name a trace line gives the state: the reason's name, or "other".
 std::string_view availabilityName(ModelAvailability availability);
+
+// A failure by its case name, or "nsError"; any other text, the empty text included, is an error
+// outside the named ones, as "nsError" is. Unset: decodingFailure, the failure CORVANE_SIM_ERROR
+// alone gives.
+ModelFailure parseModelFailure(const char* value);
 
 // Decimal milliseconds. Unset or unreadable: 0. Capped at one day.
 std::uint64_t parseDelayMs(const char* value);

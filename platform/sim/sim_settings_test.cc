@@ -37,8 +37,8 @@ std::string pieces(const std::string& setting) {
   return lengths;
 }
 
-// tests/data/sim_settings.txt: what parseOsVersion, parseAvailability, parseDelayMs and parseCount
-// read, and how pieceEnd cuts an answer.
+// tests/data/sim_settings.txt: what parseOsVersion, parseAvailability, parseDelayMs,
+// parseModelFailure and parseCount read, and how pieceEnd cuts an answer.
 TEST(SimSettings, Cases) {
   std::ifstream file(std::string(CORVANE_SOURCE_DIR) + "/tests/data/sim_settings.txt");
   int checked = 0;
@@ -51,10 +51,11 @@ TEST(SimSettings, Cases) {
     const std::string got =
         line.starts_with("os ") ? std::to_string(os.major) + "." + std::to_string(os.minor) + "." +
                                       std::to_string(os.patch)
-        : line.starts_with("delay ")  ? std::to_string(parseDelayMs(given))
-        : line.starts_with("count ")  ? std::to_string(parseCount(given))
-        : line.starts_with("pieces ") ? pieces(value)
-                                      : std::string(availabilityName(parseAvailability(given)));
+        : line.starts_with("delay ")   ? std::to_string(parseDelayMs(given))
+        : line.starts_with("failure ") ? std::string(failureName(parseModelFailure(given)))
+        : line.starts_with("count ")   ? std::to_string(parseCount(given))
+        : line.starts_with("pieces ")  ? pieces(value)
+                                       : std::string(availabilityName(parseAvailability(given)));
     EXPECT_EQ(got, line.substr(arrow + 4)) << line;
     ++checked;
   }

@@ -2,28 +2,46 @@
 // Swift bridge is compiled against it unchanged and runs end to end, with the model replaced by
 // corvane-sim's (platform/sim/sim_model.h, through standin_model.h).
 //
-// It declares only what the bridge uses, with the SDK's spellings, types, defaults, availability
-// and isolation, so that code the SDK would refuse is refused here too. The module is built with
-// library evolution, as the system's frameworks are: `UnavailableReason` and `GenerationError` are
-// not frozen, so a switch over them needs `@unknown default`. Where the SDK's spelling is not
-// known for certain, the stricter form is declared:
-// - `respond(to:options:)` is `nonisolated(nonsending)` (the 26.2 interface), not an `isolation:`
-//   parameter; a caller that satisfies it satisfies either.
-// - `GenerationOptions(sampling:temperature:maximumResponseTokens:)` keeps the defaults of the 26
-//   SDK; `sampling:` is not written at the call site, as the 27 SDK deprecates it.
-// - `LanguageModelSession` is `@unchecked Sendable` and `SystemLanguageModel` `Sendable`, nothing
-//   more: the bridge may not lean on any other conformance.
+// It declares the part of the SDK the bridge reaches, and every overload a call of the bridge must
+// be resolved among, with the SDK's spellings, types, defaults, availability and isolation, so
+// that code the SDK would refuse is refused here too. The module is built with library evolution,
+// as the system's frameworks are: `UnavailableReason` and `GenerationError` are not frozen, so a
+// switch over them needs `@unknown default`.
 //
-// The runtime library is built a second time with CORVANE_SIM_LATER_SYSTEM, which adds an
-// unavailable reason the bridge was not compiled with, as a later system would.
+// Where the public copies of the SDK's interfaces (26.2 device and simulator, 26.5, 27.0) differ,
+// the strictest reading is declared, as one that satisfies it satisfies every SDK:
+// - `Response` is `Response<Content> where Content : Generable` and not `Sendable`: the 26.2
+//   simulator and 27.0 interfaces make it `Sendable where Content : Sendable`, the 26.2 device
+//   extract declares no conformance.
+// - `respond` is `nonisolated(nonsending)` (26.2, 27.0), not an `isolation:` parameter.
+// - `LanguageModelSession` is `@unchecked Sendable` (26.2 simulator, 27.0; one summary says plain
+//   `Sendable`) and `SystemLanguageModel` `Sendable`, nothing more.
+// - `GenerationOptions` comes in the shape of the 26 SDK and, built with CORVANE_STANDIN_SDK_27,
+//   of the 27 SDK, which renames `sampling` to `samplingMode`, adds
+//   `init(samplingMode:temperature:maximumResponseTokens:)` (back-deployed to 26) and deprecates
+//   the old initializer, whose `sampling:` loses its default. Code must compile with both.
+// - `GenerationError` has the nine cases of the 26 SDK, with `LocalizedError`. The 27 SDK
+//   deprecates them for new error types but still throws them to code built with Xcode 26.
+// The `respond` forms that take a prompt builder, and what the bridge never touches (transcripts,
+// tools' calls, streaming), are left out; a call of the bridge cannot resolve to any of them.
+//
+// Availability is stated for macOS alone, the one system the bridge is built for; the SDK states
+// the same versions for iOS and visionOS. On Linux it is not checked: the availability check
+// (scripts/check-bridge-availability.py) type-checks the bridge against this file for an Apple
+// target with every `macOS` read as `iOS`, the one Apple system Swift here has a library for.
+//
+// The model fails as the system's does: with any of the nine generation errors, with or without a
+// description, or with a plain NSError (standin_model.h). The runtime library is built a second
+// time with CORVANE_SIM_LATER_SYSTEM, which adds an unavailable reason the bridge was not compiled
+// with, as a later system would.
 
-// For LocalizedError, which the SDK's GenerationError adopts. Foundation on Linux is not built with
-// library evolution, so swiftc warns that this module's binary compatibility cannot be guaranteed:
-// true, and of no concern for a module linked into one executable with the bridge.
+// For LocalizedError, which the SDK's GenerationError adopts, and NSError. Foundation on Linux is
+// not built with library evolution, so swiftc warns that this module's binary compatibility cannot
+// be guaranteed: true, and of no concern for a module linked into one executable with the bridge.
 import Foundation
 internal import CorvaneStandinModel
 
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
+@available(macOS 26.0, *)
 public final class SystemLanguageModel: Sendable {
   public static let `default` = SystemLanguageModel()
 
@@ -61,18 +79,18 @@ public final class SystemLanguageModel: Sendable {
   }
 }
 
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
+@available(macOS 26.0, *)
 public protocol Tool: Sendable {
   var name: String { get }
   var description: String { get }
 }
 
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
+@available(macOS 26.0, *)
 public protocol InstructionsRepresentable {
   var instructionsRepresentation: Instructions { get }
 }
 
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
+@available(macOS 26.0, *)
 public struct Instructions: InstructionsRepresentable, Sendable {
   fileprivate let text: String
 
@@ -85,7 +103,7 @@ public struct Instructions: InstructionsRepresentable, Sendable {
   public var instructionsRepresentation: Instructions { self }
 }
 
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
+@available(macOS 26.0, *)
 @resultBuilder
 public struct InstructionsBuilder {
   public static func buildBlock(_ parts: any InstructionsRepresentable...) -> Instructions {
@@ -94,12 +112,12 @@ public struct InstructionsBuilder {
   }
 }
 
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
+@available(macOS 26.0, *)
 public protocol PromptRepresentable {
   var promptRepresentation: Prompt { get }
 }
 
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
+@available(macOS 26.0, *)
 public struct Prompt: PromptRepresentable, Sendable {
   fileprivate let text: String
 
@@ -112,13 +130,66 @@ public struct Prompt: PromptRepresentable, Sendable {
   public var promptRepresentation: Prompt { self }
 }
 
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
-extension String: InstructionsRepresentable, PromptRepresentable {
+// What guided generation works with. The stand-in generates plain text only: generated content is
+// that text, and the one schema it knows is that of a string.
+@available(macOS 26.0, *)
+public struct GenerationSchema: Sendable {
+  fileprivate init() {}
+}
+
+@available(macOS 26.0, *)
+public protocol ConvertibleFromGeneratedContent {
+  init(_ content: GeneratedContent) throws
+}
+
+@available(macOS 26.0, *)
+public protocol ConvertibleToGeneratedContent: InstructionsRepresentable, PromptRepresentable {
+  var generatedContent: GeneratedContent { get }
+}
+
+@available(macOS 26.0, *)
+extension ConvertibleToGeneratedContent {
+  public var instructionsRepresentation: Instructions {
+    Instructions(text: generatedContent.text)
+  }
+
+  public var promptRepresentation: Prompt { Prompt(text: generatedContent.text) }
+}
+
+@available(macOS 26.0, *)
+public protocol Generable: ConvertibleFromGeneratedContent, ConvertibleToGeneratedContent {
+  associatedtype PartiallyGenerated: ConvertibleFromGeneratedContent = Self
+
+  static var generationSchema: GenerationSchema { get }
+}
+
+@available(macOS 26.0, *)
+public struct GeneratedContent: Sendable, Equatable, Generable {
+  fileprivate let text: String
+
+  fileprivate init(text: String) { self.text = text }
+
+  public init(_ content: GeneratedContent) { self = content }
+
+  public var generatedContent: GeneratedContent { self }
+
+  public static var generationSchema: GenerationSchema { GenerationSchema() }
+}
+
+@available(macOS 26.0, *)
+extension String: Generable {
+  public init(_ content: GeneratedContent) { self = content.text }
+
+  public var generatedContent: GeneratedContent { GeneratedContent(text: self) }
+
+  public static var generationSchema: GenerationSchema { GenerationSchema() }
+
   public var instructionsRepresentation: Instructions { Instructions(text: self) }
+
   public var promptRepresentation: Prompt { Prompt(text: self) }
 }
 
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
+@available(macOS 26.0, *)
 public struct GenerationOptions: Sendable, Equatable {
   public struct SamplingMode: Sendable, Equatable {
     fileprivate let name: String
@@ -134,23 +205,61 @@ public struct GenerationOptions: Sendable, Equatable {
     }
   }
 
-  public var sampling: SamplingMode?
   public var temperature: Double?
   public var maximumResponseTokens: Int?
 
-  public init(
-    sampling: SamplingMode? = nil, temperature: Double? = nil, maximumResponseTokens: Int? = nil
-  ) {
-    self.sampling = sampling
-    self.temperature = temperature
-    self.maximumResponseTokens = maximumResponseTokens
-  }
+  #if CORVANE_STANDIN_SDK_27
+    public var samplingMode: SamplingMode?
+
+    @available(macOS, introduced: 26.0, deprecated: 27.0, renamed: "samplingMode")
+    public var sampling: SamplingMode? {
+      get { samplingMode }
+      set { samplingMode = newValue }
+    }
+
+    // Back-deployed to 26 in the SDK: to its callers, available from 26.0 like the rest.
+    public init(
+      samplingMode: SamplingMode? = nil, temperature: Double? = nil,
+      maximumResponseTokens: Int? = nil
+    ) {
+      self.samplingMode = samplingMode
+      self.temperature = temperature
+      self.maximumResponseTokens = maximumResponseTokens
+    }
+
+    @available(
+      macOS, introduced: 26.0, deprecated: 27.0,
+      renamed: "init(samplingMode:temperature:maximumResponseTokens:)"
+    )
+    public init(
+      sampling: SamplingMode?, temperature: Double? = nil, maximumResponseTokens: Int? = nil
+    ) {
+      self.init(
+        samplingMode: sampling, temperature: temperature,
+        maximumResponseTokens: maximumResponseTokens)
+    }
+
+    fileprivate var samplingName: String? { samplingMode?.name }
+  #else
+    public var sampling: SamplingMode?
+
+    public init(
+      sampling: SamplingMode? = nil, temperature: Double? = nil, maximumResponseTokens: Int? = nil
+    ) {
+      self.sampling = sampling
+      self.temperature = temperature
+      self.maximumResponseTokens = maximumResponseTokens
+    }
+
+    fileprivate var samplingName: String? { sampling?.name }
+  #endif
 }
 
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
+@available(macOS 26.0, *)
 public final class LanguageModelSession: @unchecked Sendable {
-  public struct Response<Content> {
+  public struct Response<Content> where Content: Generable {
     public let content: Content
+    public let rawContent: GeneratedContent
   }
 
   public enum GenerationError: Error, LocalizedError {
@@ -172,14 +281,15 @@ public final class LanguageModelSession: @unchecked Sendable {
     case concurrentRequests(Context)
     case refusal(Refusal, Context)
 
-    // The stand-in's failures carry their description as the debug text.
+    // The stand-in's failures carry their description as the debug text; an empty one stands for
+    // a failure the system does not describe.
     public var errorDescription: String? {
       switch self {
       case .exceededContextWindowSize(let context), .assetsUnavailable(let context),
         .guardrailViolation(let context), .unsupportedGuide(let context),
         .unsupportedLanguageOrLocale(let context), .decodingFailure(let context),
         .rateLimited(let context), .concurrentRequests(let context), .refusal(_, let context):
-        return context.debugDescription
+        return context.debugDescription.isEmpty ? nil : context.debugDescription
       }
     }
   }
@@ -218,11 +328,14 @@ public final class LanguageModelSession: @unchecked Sendable {
     self.init(model: model, tools: tools, instructionsText: try instructions().text)
   }
 
+  // The responses to a prompt given as a `Prompt` or as a `String` (disfavoured, as in the SDK):
+  // plain text, content following a schema, or a generable type. Each is the model's text.
+
   @discardableResult
   nonisolated(nonsending) public final func respond(
     to prompt: Prompt, options: GenerationOptions = GenerationOptions()
   ) async throws -> Response<String> {
-    try await respondToText(prompt.text, options: options)
+    try await response(to: prompt.text, options: options)
   }
 
   @_disfavoredOverload
@@ -230,33 +343,91 @@ public final class LanguageModelSession: @unchecked Sendable {
   nonisolated(nonsending) public final func respond(
     to prompt: String, options: GenerationOptions = GenerationOptions()
   ) async throws -> Response<String> {
-    try await respondToText(prompt, options: options)
+    try await response(to: prompt, options: options)
   }
 
-  nonisolated(nonsending) private func respondToText(
+  @discardableResult
+  nonisolated(nonsending) public final func respond(
+    to prompt: Prompt, schema: GenerationSchema, includeSchemaInPrompt: Bool = true,
+    options: GenerationOptions = GenerationOptions()
+  ) async throws -> Response<GeneratedContent> {
+    try await response(to: prompt.text, options: options)
+  }
+
+  @_disfavoredOverload
+  @discardableResult
+  nonisolated(nonsending) public final func respond(
+    to prompt: String, schema: GenerationSchema, includeSchemaInPrompt: Bool = true,
+    options: GenerationOptions = GenerationOptions()
+  ) async throws -> Response<GeneratedContent> {
+    try await response(to: prompt, options: options)
+  }
+
+  @discardableResult
+  nonisolated(nonsending) public final func respond<Content>(
+    to prompt: Prompt, generating type: Content.Type = Content.self,
+    includeSchemaInPrompt: Bool = true, options: GenerationOptions = GenerationOptions()
+  ) async throws -> Response<Content> where Content: Generable {
+    try await response(to: prompt.text, options: options)
+  }
+
+  @_disfavoredOverload
+  @discardableResult
+  nonisolated(nonsending) public final func respond<Content>(
+    to prompt: String, generating type: Content.Type = Content.self,
+    includeSchemaInPrompt: Bool = true, options: GenerationOptions = GenerationOptions()
+  ) async throws -> Response<Content> where Content: Generable {
+    try await response(to: prompt, options: options)
+  }
+
+  // One response of the model, as the content asked for.
+  nonisolated(nonsending) private func response<Content: Generable>(
+    to prompt: String, options: GenerationOptions
+  ) async throws -> Response<Content> {
+    let text = try await generatedText(prompt, options: options)
+    return Response(content: try Content(text), rawContent: text)
+  }
+
+  nonisolated(nonsending) private func generatedText(
     _ prompt: String, options: GenerationOptions
-  ) async throws -> Response<String> {
+  ) async throws -> GeneratedContent {
     // withCString: the bytes with a NUL after them, which an embedded NUL cannot cut short, as
     // the length goes along.
     let delayMs = prompt.withCString {
       corvane_standin_model_respond(
         $0, prompt.utf8.count, options.temperature == nil ? 0 : 1, options.temperature ?? 0,
         options.maximumResponseTokens == nil ? 0 : 1, Int64(options.maximumResponseTokens ?? 0),
-        options.sampling?.name)
+        options.samplingName)
     }
     // The response takes its time without holding a thread of the pool.
     if delayMs > 0 {
       try await Task.sleep(nanoseconds: delayMs * 1_000_000)
     }
     var text: UnsafePointer<CChar>? = nil
-    let succeeded = corvane_standin_model_outcome(&text) != 0
-    guard succeeded else {
-      throw GenerationError.decodingFailure(
-        GenerationError.Context(debugDescription: String(cString: text!)))
+    let outcome = corvane_standin_model_outcome(&text)
+    guard outcome == CORVANE_STANDIN_ANSWERED else {
+      throw Self.failure(outcome, description: String(cString: text!))
     }
-    return Response(content: text.map { String(cString: $0) } ?? prompt)
+    return GeneratedContent(text: text.map { String(cString: $0) } ?? prompt)
+  }
+
+  // The error the model fails with (standin_model.h): a case of the generation error, or a plain
+  // NSError of the kind the system has been seen to throw besides them, which describes nothing.
+  private static func failure(_ outcome: Int32, description: String) -> any Error {
+    let context = GenerationError.Context(debugDescription: description)
+    switch outcome {
+    case CORVANE_STANDIN_EXCEEDED_CONTEXT_WINDOW_SIZE:
+      return GenerationError.exceededContextWindowSize(context)
+    case CORVANE_STANDIN_ASSETS_UNAVAILABLE: return GenerationError.assetsUnavailable(context)
+    case CORVANE_STANDIN_GUARDRAIL_VIOLATION: return GenerationError.guardrailViolation(context)
+    case CORVANE_STANDIN_UNSUPPORTED_GUIDE: return GenerationError.unsupportedGuide(context)
+    case CORVANE_STANDIN_UNSUPPORTED_LANGUAGE_OR_LOCALE:
+      return GenerationError.unsupportedLanguageOrLocale(context)
+    case CORVANE_STANDIN_DECODING_FAILURE: return GenerationError.decodingFailure(context)
+    case CORVANE_STANDIN_RATE_LIMITED: return GenerationError.rateLimited(context)
+    case CORVANE_STANDIN_CONCURRENT_REQUESTS: return GenerationError.concurrentRequests(context)
+    case CORVANE_STANDIN_REFUSAL: return GenerationError.refusal(GenerationError.Refusal(), context)
+    default: return NSError(domain: "FoundationModels.LanguageModelError", code: -1)
+    }
   }
 }
-
-@available(macOS 26.0, iOS 26.0, visionOS 26.0, *)
-extension LanguageModelSession.Response: Sendable where Content: Sendable {}

@@ -64,5 +64,9 @@ extern "C" std::uint64_t corvane_standin_model_respond(const char* prompt, std::
 extern "C" std::int32_t corvane_standin_model_outcome(const char** text) {
   const corvane::sim::Response response = corvane::sim::response();
   *text = response.text;
-  return response.succeeded ? 1 : 0;
+  if (!response.failure) return CORVANE_STANDIN_ANSWERED;
+  // The failures are numbered in the framework's order, after the answer.
+  static_assert(CORVANE_STANDIN_NS_ERROR ==
+                static_cast<std::int32_t>(corvane::sim::ModelFailure::nsError) + 1);
+  return static_cast<std::int32_t>(*response.failure) + 1;
 }

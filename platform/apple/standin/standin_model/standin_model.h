@@ -24,9 +24,26 @@ uint64_t corvane_standin_model_respond(const char* prompt, size_t prompt_len,
                                        int32_t has_maximum_response_tokens,
                                        int64_t maximum_response_tokens, const char* sampling);
 
-/* The outcome of the response just requested: returns 1 with the answer, or 0 with the failure's
-   description. *text == NULL with a success means the answer is the prompt itself. The text stays
-   valid for the whole run. */
+/* The outcomes of a response: answered, one of the nine cases of the framework's generation error
+   (in its order), or an error outside them, thrown as a plain NSError. */
+enum : int32_t {
+  CORVANE_STANDIN_ANSWERED = 0,
+  CORVANE_STANDIN_EXCEEDED_CONTEXT_WINDOW_SIZE = 1,
+  CORVANE_STANDIN_ASSETS_UNAVAILABLE = 2,
+  CORVANE_STANDIN_GUARDRAIL_VIOLATION = 3,
+  CORVANE_STANDIN_UNSUPPORTED_GUIDE = 4,
+  CORVANE_STANDIN_UNSUPPORTED_LANGUAGE_OR_LOCALE = 5,
+  CORVANE_STANDIN_DECODING_FAILURE = 6,
+  CORVANE_STANDIN_RATE_LIMITED = 7,
+  CORVANE_STANDIN_CONCURRENT_REQUESTS = 8,
+  CORVANE_STANDIN_REFUSAL = 9,
+  CORVANE_STANDIN_NS_ERROR = 10
+};
+
+/* The outcome of the response just requested, one of CORVANE_STANDIN_*. Answered: *text is the
+   answer, or NULL when the answer is the prompt itself. Failed: *text is the failure's
+   description, never NULL, empty when the failure has none. The text stays valid for the whole
+   run. */
 int32_t corvane_standin_model_outcome(const char** text);
 
 #ifdef __cplusplus
