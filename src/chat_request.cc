@@ -134,7 +134,7 @@ class RequestHandler {
   static constexpr std::size_t max_string_size = std::size_t(-1);
 
   // The text being parsed may be a copy of the request with some exponents rewritten (see
-  // withExponentsClamped); number texts are then read from the original at the same offsets.
+  // withExponentsZeroed); number texts are then read from the original at the same offsets.
   void readNumbersFrom(const char* parsed, const char* original) {
     parsed_ = parsed;
     original_ = original;
@@ -471,14 +471,16 @@ class RequestHandler {
   Field<std::string> instructions_;
 };
 
-// Boost.JSON refuses a number whose exponent does not fit an int ("exponent overflow"), although
-// the text is valid JSON. Past a billion, an exponent only ever makes a zero or an infinity of any
-// number that fits in memory, so a copy of the text in which each such exponent reads 999999999,
-// zero-padded to its own width so that every offset stays, parses to the same outcome. Strings are
-// passed over whole, so their contents never change.
-std::string withExponentsClamped(std::string_view text) {
+// Boost.JSON refuses a number whose exponent, with the shift its digits add (one for each integer
+// digit past those its mantissa holds, one for each leading zero of the fraction), does not fit an
+// int ("exponent overflow"), although the text is valid JSON: an exponent of ten digits, or a
+// billion digits beside an exponent of nine. The handler takes no value from the parser but the
+// integers of texts without an exponent, and reads every number's text from the original, so only
+// the copy's validity matters: in it every exponent reads 0, padded to its own width so that every
+// offset stays, and the shift alone fits an int for any number of fewer than 2^31 digits. Strings
+// are passed over whole, so their contents never change.
+std::string withExponentsZeroed(std::string_view text) {
   std::string copy(text);
-  constexpr std::string_view ceiling = "999999999";
   for (std::size_t i = 0; i < copy.size(); ++i) {
     if (copy[i] == '"') {
       for (++i; i < copy.size() && copy[i] != '"'; ++i) i += copy[i] == '\\';
@@ -490,12 +492,7 @@ std::string withExponentsClamped(std::string_view text) {
     if (start < copy.size() && (copy[start] == '+' || copy[start] == '-')) ++start;
     std::size_t end = start;
     while (end < copy.size() && std::isdigit(static_cast<unsigned char>(copy[end]))) ++end;
-    std::size_t significant = start;
-    while (significant < end && copy[significant] == '0') ++significant;
-    if (end - significant > ceiling.size()) {
-      std::fill(copy.begin() + start, copy.begin() + end, '0');
-      copy.replace(end - ceiling.size(), ceiling.size(), ceiling);
-    }
+    std::fill(copy.begin() + start, copy.begin() + end, '0');
     i = end - 1;
   }
   return copy;
@@ -520,8 +517,8 @@ std::variant<ChatRequest, DecodeFailure> decodeChatRequest(std::string_view byte
   json::error_code error;
   auto decoded = decode(bytes, bytes, error);
   if (error == json::error::exponent_overflow) {
-    const std::string clamped = withExponentsClamped(bytes);
-    decoded = decode(clamped, bytes, error);
+    const std::string zeroed = withExponentsZeroed(bytes);
+    decoded = decode(zeroed, bytes, error);
   }
   return decoded;
 }

@@ -6,15 +6,19 @@
 //
 // Texts in a row are strings, or lists of parts so that large and non-UTF-8 inputs stay short: a
 // part is a string, {"hex": "ff80"} for raw bytes, or [part, count] for a part repeated.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <boost/json.hpp>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 
 #include "support/process.h"
+#include "support/small_filesystem.h"
 
 namespace corvane::testing {
 namespace {
@@ -73,12 +77,13 @@ const json::array& rows() {
 }
 
 // Whether a row of `chat` is run as `stream` too: every one but those about the limits of one
-// reply line (standard output of every kind, file-size and memory limits), which stream's own rows
-// try.
+// reply line or of the process (standard output of every kind, full disks, file-size, memory and
+// descriptor limits, signals), which stream's own rows try.
 bool streamedToo(const json::object& row) {
   const json::value* args = row.if_contains("args");
   if (args != nullptr && *args != json::array{"chat"}) return false;
-  for (const char* key : {"stdoutKinds", "fileSizeLimit", "addressSpaceLimitMiB", "replyLost"}) {
+  for (const char* key : {"stdoutKinds", "fileSizeLimit", "addressSpaceLimitMiB", "replyLost",
+                          "smallFilesystem", "openFileLimit", "signals"}) {
     if (row.contains(key)) return false;
   }
   return true;
@@ -149,6 +154,99 @@ bool isReplyWithItsStatus(const std::string& out, int status) {
   return status == (text->starts_with("on-device generation failed: ") ? 0 : 1);
 }
 
+// A signal by the name a row gives it; the numbers differ between systems.
+int signalNumber(const json::value& name) {
+  static const std::pair<std::string_view, int> signals[] = {
+      {"SIGQUIT", SIGQUIT}, {"SIGILL", SIGILL}, {"SIGTRAP", SIGTRAP}, {"SIGABRT", SIGABRT},
+      {"SIGBUS", SIGBUS},   {"SIGFPE", SIGFPE}, {"SIGSEGV", SIGSEGV}, {"SIGTERM", SIGTERM}};
+  for (const auto& [text, number] : signals) {
+    if (name.as_string() == text) return number;
+  }
+  ADD_FAILURE() << "unknown signal " << name;
+  return SIGTERM;
+}
+
+std::vector<std::string> textsOf(const json::value* list) {
+  std::vector<std::string> texts;
+  if (list != nullptr) {
+    for (const json::value& text : list->as_array()) texts.push_back(textOf(text));
+  }
+  return texts;
+}
+
+// Whether `text` is nothing but whole lines (each ended by a line feed), which appear in
+// `expected` in the same order, perhaps with some left out.
+bool isWholeLinesOf(const std::string& text, const std::vector<std::string>& expected) {
+  if (!text.empty() && text.back() != '\n') return false;
+  auto next = expected.begin();
+  for (const std::string& line : splitLines(text)) {
+    next = std::find(next, expected.end(), line);
+    if (next == expected.end()) return false;
+    ++next;
+  }
+  return true;
+}
+
+// Whatever the read end `fd` of a pipe holds now, without waiting.
+std::string drain(int fd) {
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  std::string bytes;
+  char chunk[65536];
+  for (ssize_t got; (got = read(fd, chunk, sizeof chunk)) > 0;) {
+    bytes.append(chunk, static_cast<std::size_t>(got));
+  }
+  return bytes;
+}
+
+// The row's run on a small filesystem filled up to leave each amount of room it names, with
+// standard output a file there, appended to and written at its offset, and the trace beside it:
+// each file then holds what it held before and whole lines only, never part of one; given room
+// enough (the last amount), the whole reply and the whole trace.
+void runOnFullDisks(const std::string& bin, const json::object& row, ProcessOptions options) {
+  std::string whyNot;
+  const auto disk = SmallFilesystem::mount(1 << 20, whyNot);
+  if (!disk) GTEST_SKIP() << "needs a small filesystem: " << whyNot;
+  const std::string out = disk->path("out.log");
+  const std::string trace = disk->path("trace.log");
+  options.env.emplace_back("CORVANE_SIM_TRACE", trace);
+  options.stdoutKind = StdoutKind::descriptor;
+  const std::string reply = textOf(row.at("reply")) + "\n";
+  // The production program has no trace.
+  const std::vector<std::string> traceLines =
+      bin == CORVANE_BIN ? std::vector<std::string>{} : textsOf(row.if_contains("trace"));
+  const json::array& rooms = row.at("smallFilesystem").as_array();
+  for (const json::value& room : rooms) {
+    for (const bool appending : {true, false}) {
+      SCOPED_TRACE((appending ? "appended, room " : "positioned, room ") + json::serialize(room));
+      const std::string prefix =
+          disk->fillLeaving(static_cast<std::size_t>(room.as_int64()), {out, trace});
+      options.stdoutDescriptor =
+          open(out.c_str(), O_WRONLY | O_CLOEXEC | (appending ? O_APPEND : 0));
+      ASSERT_GE(options.stdoutDescriptor, 0);
+      lseek(options.stdoutDescriptor, 0, SEEK_END);
+      const ProcessResult result = runProcess(bin, options);
+      EXPECT_TRUE(result.exited && !result.timedOut) << "ended by signal " << result.status;
+      EXPECT_EQ(result.status, row.at("status").as_int64());
+      EXPECT_EQ(result.err, "");
+      const std::string written = readFile(out);
+      const bool last = &room == &rooms.back();
+      EXPECT_TRUE(written == prefix + reply || (!last && written == prefix))
+          << "standard output ends in: "
+          << written.substr(prefix.size() < written.size() ? prefix.size() : 0, 200);
+      // Whatever writes next through the same open file goes right after it, leaving no hole.
+      EXPECT_EQ(lseek(options.stdoutDescriptor, 0, SEEK_CUR), static_cast<off_t>(written.size()));
+      close(options.stdoutDescriptor);
+      const std::string traced = readFile(trace);
+      ASSERT_TRUE(traced.starts_with(prefix));
+      const std::string lines = traced.substr(prefix.size());
+      EXPECT_TRUE(isWholeLinesOf(lines, traceLines)) << "trace: " << lines.substr(0, 300);
+      if (last) {
+        EXPECT_EQ(splitLines(lines), traceLines);
+      }
+    }
+  }
+}
+
 // `stream`'s output for a row of `chat` whose reply is `reply` (empty: any documented reply): lines
 // of the answer as it grows ({"delta":…} or {"replace":…}), then the reply alone on its line, the
 // lines adding up to its content.
@@ -189,13 +287,16 @@ class Process : public ::testing::TestWithParam<Case> {};
 TEST_P(Process, Run) {
   const json::object& row = *GetParam().row;
   // What only Linux offers (/dev/full, an enforced address-space limit, a production program that
-  // has no model) is named by the row, so that elsewhere it is skipped by name, never silently.
+  // has no model, a filesystem of a given size) is named by the row, so that elsewhere it is
+  // skipped by name, never silently.
   const json::value* linuxOnly = row.if_contains("linuxOnly");
   const json::value* kinds = row.if_contains("stdoutKinds");
   const bool fullStdout =
       kinds != nullptr && std::ranges::find(kinds->as_array(), "full") != kinds->as_array().end();
-  if ((fullStdout || row.contains("addressSpaceLimitMiB")) && linuxOnly == nullptr) {
-    FAIL() << "a row with a full stdout or an address-space limit needs a \"linuxOnly\" reason";
+  if ((fullStdout || row.contains("addressSpaceLimitMiB") || row.contains("smallFilesystem")) &&
+      linuxOnly == nullptr) {
+    FAIL() << "a row with a full stdout, an address-space limit or a small filesystem needs a "
+              "\"linuxOnly\" reason";
   }
 #ifndef __linux__
   if (linuxOnly != nullptr)
@@ -220,73 +321,142 @@ TEST_P(Process, Run) {
                                   {"directory", StdinKind::directory},
                                   {"lateNonBlockingPipe", StdinKind::lateNonBlockingPipe}});
   }
+  if (row.contains("smallFilesystem")) return runOnFullDisks(GetParam().bin, row, options);
   // One limit, or a sweep of limits: the run must answer at each, whatever it can still do there.
   json::array limits{0};
   if (const auto* limit = row.if_contains("addressSpaceLimitMiB")) {
     if (underSanitizer) GTEST_SKIP() << "address-space limits do not work under sanitizers";
     limits = limit->is_array() ? limit->as_array() : json::array{*limit};
   }
+  // The sanitizers' run-times catch the crash signals themselves, and need descriptors of their
+  // own (UndefinedBehaviorSanitizer tests memory through a pipe).
+  if (underSanitizer && (row.contains("openFileLimit") || row.contains("signals")))
+    GTEST_SKIP() << "descriptor limits and crash signals are the sanitizers' own there";
+  json::array openFileLimits{nullptr};
+  if (const auto* limit = row.if_contains("openFileLimit")) openFileLimits = limit->as_array();
   if (const auto* limit = row.if_contains("fileSizeLimit")) {
     options.fileSizeLimit = static_cast<std::size_t>(limit->as_int64());
   }
+  if (const auto* mask = row.if_contains("umask")) {
+    options.umask = static_cast<unsigned>(mask->as_int64());
+  }
+  options.unprivileged = row.contains("unprivileged");
+  if (const auto* after = row.if_contains("killAfterMs")) {
+    options.killAfterMs = static_cast<unsigned>(after->as_int64());
+  }
+  // Signals sent in the middle of the run, one run each: the run ends by that signal, having
+  // printed nothing anywhere.
+  json::array signals{nullptr};
+  if (const auto* sent = row.if_contains("signals")) signals = sent->as_array();
+  options.signalAfterMs =
+      row.contains("signalAfterMs") ? static_cast<unsigned>(row.at("signalAfterMs").as_int64()) : 0;
+  // Signals a run may end by, at the limits it is tried at, once it has printed its reply line
+  // or nothing (when a library the program links gives up there).
+  std::vector<int> mayEndBy;
+  if (const auto* names = row.if_contains("mayEndBySignal")) {
+    for (const json::value& name : names->as_array()) mayEndBy.push_back(signalNumber(name));
+  }
+  const std::int64_t repeat = row.contains("repeat") ? row.at("repeat").as_int64() : 1;
+
   const std::string trace = temporaryPath("trace");
   const bool traced = row.contains("trace") || row.contains("traceHas");
-  if (traced) options.env.emplace_back("CORVANE_SIM_TRACE", trace);
-  if (row.contains("traceFifo")) {
-    // A FIFO that nobody reads: opening it for writing would wait for a reader forever.
+  // The trace is a FIFO: with no reader, or with one that never reads while the run lasts.
+  const json::value* fifo = row.if_contains("traceFifo");
+  int fifoReader = -1;
+  if (fifo != nullptr) {
     ASSERT_EQ(mkfifo(trace.c_str(), 0600), 0);
-    options.env.emplace_back("CORVANE_SIM_TRACE", trace);
+    if (fifo->is_string() && fifo->as_string() == "silentReader") {
+      fifoReader = open(trace.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+      ASSERT_GE(fifoReader, 0);
+    }
   }
+  if (traced || fifo != nullptr) options.env.emplace_back("CORVANE_SIM_TRACE", trace);
 
   json::array collected{"collected"};
   const json::array& stdoutKinds =
       row.contains("stdoutKinds") ? row.at("stdoutKinds").as_array() : collected;
   for (const json::value& limit : limits) {
-    for (const json::value& kind : stdoutKinds) {
-      SCOPED_TRACE(json::serialize(kind) + " " + json::serialize(limit));
-      options.addressSpaceLimit = static_cast<std::size_t>(limit.as_int64()) << 20;
-      options.stdoutKind =
-          kindOf<StdoutKind>(kind, {{"collected", StdoutKind::collected},
-                                    {"closed", StdoutKind::closed},
-                                    {"brokenPipe", StdoutKind::brokenPipe},
-                                    {"full", StdoutKind::full},
-                                    {"lateNonBlockingPipe", StdoutKind::lateNonBlockingPipe}});
-      const auto start = std::chrono::steady_clock::now();
-      const ProcessResult result = runProcess(GetParam().bin, options);
-      const auto elapsed = std::chrono::steady_clock::now() - start;
-      EXPECT_TRUE(result.exited) << "ended by signal " << result.status;
-      if (const auto* status = row.if_contains("status")) {
-        EXPECT_EQ(result.status, status->as_int64());
-      } else {
-        EXPECT_TRUE(isReplyWithItsStatus(result.out, result.status)) << result.out.substr(0, 200);
-      }
-      EXPECT_EQ(result.err, "");
-      if (row.contains("replyLost")) {
-        EXPECT_EQ(result.out, "");  // not even part of a line
-      }
-      if (const auto* lines = row.if_contains("lines")) {
-        std::string expected;
-        for (const json::value& line : lines->as_array()) expected += textOf(line) + "\n";
-        EXPECT_EQ(result.out, expected);
-      }
-      if (streamed) {
-        const json::value* reply = row.if_contains("reply");
-        EXPECT_TRUE(streamsTo(result.out, reply ? textOf(*reply) + "\n" : "", result.status));
-      } else if (const auto* reply = row.if_contains("reply")) {
-        // Compared without printing: a mismatch of a hundred megabytes would flood the log.
-        const std::string expected = textOf(*reply) + "\n";
-        EXPECT_TRUE(result.out == expected) << "reply: " << result.out.substr(0, 500);
-      }
-      if (const auto* atLeast = row.if_contains("minMs")) {
-        EXPECT_GE(elapsed, std::chrono::milliseconds(atLeast->as_int64()));
+    for (const json::value& openFiles : openFileLimits) {
+      for (const json::value& signal : signals) {
+        for (const json::value& kind : stdoutKinds) {
+          for (std::int64_t run = 0; run < repeat; ++run) {
+            SCOPED_TRACE(json::serialize(kind) + " " + json::serialize(limit) + " " +
+                         json::serialize(openFiles) + " " + json::serialize(signal));
+            options.addressSpaceLimit = static_cast<std::size_t>(limit.as_int64()) << 20;
+            options.openFileLimit.reset();
+            if (!openFiles.is_null()) {
+              options.openFileLimit = static_cast<std::size_t>(openFiles.as_int64());
+            }
+            options.signal.reset();
+            if (!signal.is_null()) options.signal = signalNumber(signal);
+            options.stdoutKind = kindOf<StdoutKind>(
+                kind, {{"collected", StdoutKind::collected},
+                       {"closed", StdoutKind::closed},
+                       {"brokenPipe", StdoutKind::brokenPipe},
+                       {"full", StdoutKind::full},
+                       {"lateNonBlockingPipe", StdoutKind::lateNonBlockingPipe}});
+            const auto start = std::chrono::steady_clock::now();
+            const ProcessResult result = runProcess(GetParam().bin, options);
+            const auto elapsed = std::chrono::steady_clock::now() - start;
+            ASSERT_FALSE(result.timedOut) << "still running after " << options.killAfterMs << " ms";
+            EXPECT_EQ(result.err, "");
+            if (options.signal) {
+              EXPECT_FALSE(result.exited);
+              EXPECT_EQ(result.status, *options.signal);
+              EXPECT_EQ(result.out, "");
+              continue;
+            }
+            if (!result.exited && std::ranges::find(mayEndBy, result.status) != mayEndBy.end()) {
+              // Cut short by its libraries: the line, if it is there, is whole.
+              EXPECT_TRUE(result.out.empty() || isReplyWithItsStatus(result.out, 0) ||
+                          isReplyWithItsStatus(result.out, 1))
+                  << result.out.substr(0, 200);
+              continue;
+            }
+            EXPECT_TRUE(result.exited) << "ended by signal " << result.status;
+            if (const auto* status = row.if_contains("status")) {
+              EXPECT_EQ(result.status, status->as_int64());
+            } else if (!streamed) {
+              EXPECT_TRUE(isReplyWithItsStatus(result.out, result.status))
+                  << result.out.substr(0, 200);
+            }
+            if (row.contains("replyLost")) {
+              EXPECT_EQ(result.out, "");  // not even part of a line
+            }
+            if (const auto* expected = row.if_contains("lines")) {
+              std::string text;
+              for (const json::value& line : expected->as_array()) text += textOf(line) + "\n";
+              EXPECT_EQ(result.out, text);
+            }
+            if (streamed) {
+              const json::value* reply = row.if_contains("reply");
+              EXPECT_TRUE(streamsTo(result.out, reply ? textOf(*reply) + "\n" : "", result.status));
+            } else if (const auto* reply = row.if_contains("reply")) {
+              // Compared without printing: a mismatch of a hundred megabytes would flood the log.
+              const std::string expected = textOf(*reply) + "\n";
+              EXPECT_TRUE(result.out == expected) << "reply: " << result.out.substr(0, 500);
+            }
+            if (const auto* atLeast = row.if_contains("minMs")) {
+              EXPECT_GE(elapsed, std::chrono::milliseconds(atLeast->as_int64()));
+            }
+          }
+        }
       }
     }
   }
 
-  if (row.contains("traceFifo")) std::remove(trace.c_str());
-  if (!traced) return;
-  const std::vector<std::string> lines = splitLines(readFile(trace));
+  std::string traceText;
+  if (fifoReader >= 0) {
+    traceText = drain(fifoReader);
+    close(fifoReader);
+  } else if (traced) {
+    // A trace made under a umask that lets no one read it is still this user's to open.
+    chmod(trace.c_str(), 0600);
+    traceText = readFile(trace);
+  }
   std::remove(trace.c_str());
+  if (!traced) return;
+  const std::vector<std::string> lines = splitLines(traceText);
   // stream asks the model for a streamed response where chat asks for a complete one.
   const auto expectedLine = [&](const json::value& line) {
     std::string text = textOf(line);
@@ -297,6 +467,7 @@ TEST_P(Process, Run) {
     return text;
   };
   if (const auto* exact = row.if_contains("trace")) {
+    EXPECT_TRUE(traceText.empty() || traceText.back() == '\n');
     std::vector<std::string> expected;
     for (const json::value& line : exact->as_array()) expected.push_back(expectedLine(line));
     EXPECT_EQ(lines, expected);

@@ -120,6 +120,10 @@ endif()
 # libraries, so not -static like the other executables).
 function(corvane_apple_executable name)
   target_sources(${name} PRIVATE ${corvane_apple_dir}/swift_link_anchor.swift)
+  if(NOT APPLE)
+    # Compiled into the executable rather than archived, so that its initializer is always linked.
+    target_sources(${name} PRIVATE ${corvane_apple_dir}/standin/default_crash_signals.cc)
+  endif()
   target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:Swift>:-parse-as-library>)
   if(CORVANE_LIBCXX AND NOT APPLE)
     # swiftc links the Swift run-time, which on Linux brings libstdc++; the C++ objects here need

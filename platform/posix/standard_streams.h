@@ -16,8 +16,9 @@ void holdStandardOutputDescriptors();
 // with the system's description when standard input is closed, is a directory, or a read fails.
 InputRead readAllStandardInput();
 
-// Writes to file descriptor 1 until all is written, waiting for it when it is in non-blocking mode
-// and full. Bytes it refuses otherwise are dropped.
+// Writes a line to file descriptor 1 until all is written, waiting for it when it is in
+// non-blocking mode and full; to a regular file whole or not at all (whole_line_write.h). Bytes it
+// refuses otherwise are dropped.
 void writeToStandardOutput(std::string_view bytes);
 
 }  // namespace corvane

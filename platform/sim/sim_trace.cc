@@ -10,44 +10,46 @@
 
 #include "../../lib/json_text.h"
 #include "sim_settings.h"
+#include "whole_line_write.h"
 
 namespace corvane::sim {
 namespace {
 
-// The trace file named by CORVANE_SIM_TRACE, or null when there is no trace. Checked before a
-// line is built: a response's line holds the whole prompt, escaped.
-const char* tracePath() {
-  const char* path = std::getenv("CORVANE_SIM_TRACE");
-  return path == nullptr || *path == '\0' ? nullptr : path;
+// The trace file named by CORVANE_SIM_TRACE, opened for the whole run when the first line is due:
+// -1 when there is none or it cannot be used. Opened once, so that a file it creates is written
+// to even when its mode lets no one open it again (under umask 777, say).
+//
+// Opened without waiting, and left so: a FIFO that nobody reads cannot be opened for writing then
+// (ENXIO) instead of holding the run forever, and one whose reader stops reading never holds a
+// write. A path that reaches the process's own standard output or error (/dev/stderr, or the file
+// the reply goes to) is not a trace: nothing but the reply may go there.
+int traceDescriptor() {
+  static const int fd = [] {
+    const char* path = std::getenv("CORVANE_SIM_TRACE");
+    if (path == nullptr || *path == '\0') return -1;
+    const int opened = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
+    if (opened >= 0 && isStandardOutputOrError(opened)) {
+      close(opened);
+      return -1;
+    }
+    return opened;
+  }();
+  return fd;
 }
 
-// Appends one line to the trace file at `path`. Each line is written with a single write(2) on a
-// file opened for appending, so it is on disk line by line even if the process is killed. A trace
-// that cannot be written is skipped silently.
-void traceLine(const char* path, std::string line) {
-  // Opened without waiting: a FIFO that nobody reads cannot be opened for writing then (ENXIO),
-  // instead of holding the run forever. Writes wait again, so that a line is not cut short.
-  const int fd = open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
-  if (fd < 0) return;
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  line.push_back('\n');
-  std::size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = write(fd, line.data() + done, line.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  close(fd);
-}
-
-// Builds a line with `build` and appends it to the trace, if there is one. A line there is not the
-// memory to build is skipped like one that cannot be written: the trace never changes a run.
+// Builds a line with `build` and appends it to the trace, if there is one. Each line goes whole or
+// not at all (whole_line_write.h), and a line that does not fit where the trace goes (a full disk,
+// the file-size limit, a full FIFO) is dropped, as is one there is not the memory to build: the
+// trace never changes a run. Written with a single write(2) where it can be, a line is in the
+// file once this returns, even if the process is killed next.
 template <typename Build>
 void trace(Build build) noexcept {
-  const char* path = tracePath();
-  if (path == nullptr) return;
+  const int fd = traceDescriptor();
+  if (fd < 0) return;
   try {
-    traceLine(path, build());
+    std::string line = build();
+    line.push_back('\n');
+    writeWholeLine(fd, line, WhenFull::drop);
   } catch (const std::bad_alloc&) {
   }
 }

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -117,6 +119,8 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
     } else if (options.stdoutKind == StdoutKind::lateNonBlockingPipe) {
       out = outPipe[1];
       close(outPipe[0]);
+    } else if (options.stdoutKind == StdoutKind::descriptor) {
+      out = options.stdoutDescriptor;
     }
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     in = aboveStandardStreams(in);
@@ -144,6 +148,25 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
       const rlimit limit{*options.fileSizeLimit, *options.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.openFileLimit) {
+      const rlimit limit{*options.openFileLimit, *options.openFileLimit};
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    // A run that ends by a signal leaves no core file behind.
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    // The signal to be sent takes its default action, even where this process ignores it.
+    if (options.signal) signal(*options.signal, SIG_DFL);
+    if (options.umask) ::umask(static_cast<mode_t>(*options.umask));
+    if (options.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+      _exit(126);
+    // Nothing of this process's beyond the standard streams, as an application spawns a program:
+    // what the test runner left open would take numbers under a descriptor limit.
+#if defined(__linux__)
+    close_range(3, ~0U, 0);
+#else
+    for (int fd = 3, end = getdtablesize(); fd < end; ++fd) close(fd);
+#endif
     execve(executable.c_str(), argv.data(), envp.data());
     _exit(127);
   }
@@ -169,7 +192,23 @@ ProcessResult runProcess(const std::string& executable, const ProcessOptions& op
     if (outPipe[0] >= 0) close(outPipe[0]);
   }
   int raw = 0;
-  waitpid(pid, &raw, 0);
+  const auto start = std::chrono::steady_clock::now();
+  bool signalled = !options.signal;
+  for (;;) {
+    if (waitpid(pid, &raw, WNOHANG) == pid) break;
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    if (!signalled && elapsed >= std::chrono::milliseconds(options.signalAfterMs)) {
+      kill(pid, *options.signal);
+      signalled = true;
+    }
+    if (elapsed >= std::chrono::milliseconds(options.killAfterMs)) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &raw, 0);
+      result.timedOut = true;
+      break;
+    }
+    usleep(2000);
+  }
   result.exited = WIFEXITED(raw);
   result.status = result.exited ? WEXITSTATUS(raw) : WTERMSIG(raw);
   if (options.stdoutKind == StdoutKind::collected) result.out = readFile(outPath);

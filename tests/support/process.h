@@ -27,6 +27,7 @@ enum class StdoutKind {
   // A pipe in non-blocking mode, read into `out` only after a pause: a reply larger than the pipe
   // holds finds it full.
   lateNonBlockingPipe,
+  descriptor,  // `stdoutDescriptor`, an open file of the caller's, which it reads itself
 };
 
 struct ProcessOptions {
@@ -39,11 +40,23 @@ struct ProcessOptions {
   StdoutKind stdoutKind = StdoutKind::collected;
   std::size_t addressSpaceLimit = 0;  // bytes of address space the child may use; 0: no limit
   std::optional<std::size_t> fileSizeLimit;  // the largest file the child may write, in bytes
+  std::optional<std::size_t> openFileLimit;  // the number of descriptors the child may have open
+  int stdoutDescriptor = -1;                 // for StdoutKind::descriptor
+  std::optional<unsigned> umask;             // the child's file mode creation mask
+  // The child runs as an unprivileged user when this process is root, so that file permissions
+  // hold for it as for an ordinary application.
+  bool unprivileged = false;
+  // A signal sent to the child after a pause, in the middle of its run.
+  std::optional<int> signal;
+  unsigned signalAfterMs = 0;
+  // The child is killed (SIGKILL) once it has run this long; `timedOut` then says so.
+  unsigned killAfterMs = 120000;
 };
 
 struct ProcessResult {
-  bool exited = false;  // false: ended by a signal
-  int status = -1;      // exit status, or the signal number; 127: the program could not be started
+  bool exited = false;    // false: ended by a signal
+  bool timedOut = false;  // killed after `killAfterMs`
+  int status = -1;  // exit status, or the signal number; 127: the program could not be started
   std::string out;
   std::string err;
 };
