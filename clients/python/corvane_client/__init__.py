@@ -835,8 +835,8 @@ def _stream_arguments(
     request: Union[ChatRequest, str, bytes], executable: Optional[StrPath],
     timeout: Optional[float], env: Optional[Mapping[str, str]],
 ) -> Tuple[str, bytes, Optional[float], _StreamReader]:
+    data = _encode(request)  # checked first, as chat() does
     timeout = _time_limit(timeout)
-    data = _encode(request)
     path, where = _locate(executable, env)
     return path, data, timeout, _StreamReader(path, where)
 
