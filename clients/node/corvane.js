@@ -484,8 +484,10 @@ class ChatStream {
   #ended = false;
   #closed = false;
   #control;
+  #signal;
 
   constructor(request, options) {
+    this.#signal = options.signal;
     this.#control = { onData: null };
     const reader = new StreamReader((piece) => {
       this.#queue.push(piece);
@@ -513,6 +515,8 @@ class ChatStream {
       await this.#changed;
       if (this.#queue.length === 0 && !this.#ended) this.#reset();
     }
+    // Once the signal has aborted, the loop ends with the AbortError, giving no more pieces.
+    if (this.#signal?.aborted) this.#queue = [];
     if (this.#queue.length > 0 && !this.#closed) {
       const value = this.#queue.shift();
       if (this.#queue.length === 0 && !this.#ended) this.#reset();

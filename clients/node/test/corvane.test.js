@@ -188,3 +188,9 @@ test("an aborted signal starts no process", async (t) => {
   assert.equal(spawn.mock.callCount(), 0, "spawn was called");
   assert.ok(!existsSync(join(dir, "marks.started")), "a process was started");
 });
+
+test("a stream's answer, awaited with no loop, is chat's", async () => {
+  const request = { messages: [{ role: "user", content: "Hi" }] };
+  const options = { executable: sim, env: { CORVANE_SIM_RESPONSE: "a few words, in pieces" } };
+  assert.deepEqual(await stream(request, options).answer, await chat(request, options));
+});
