@@ -850,10 +850,10 @@ def stream(
 ) -> ChatStream:
     """Sends one chat request and hands out the answer as it is written:
 
-        with stream(request) as answer:
-            for piece in answer:   # StreamPiece("delta" or "replace", text)
+        with stream(request) as reply:
+            for piece in reply:    # StreamPiece("delta" or "replace", text)
                 ...
-        answer.answer              # ChatAnswer, the pieces joined
+        reply.answer               # ChatAnswer, the pieces joined
 
     The process starts with the loop. What chat() raises before any process starts (a bad
     request or time limit, an executable not found) is raised here at once; everything else by
