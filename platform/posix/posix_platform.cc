@@ -22,7 +22,7 @@ std::error_code startGenerationThread(GenerationJob job, GenerationCompletion& c
       GenerationOutcome outcome;
       try {
         const GenerationJob taken = std::move(job);
-        outcome = generate(taken);
+        outcome = generate(taken, completion);
       } catch (const std::bad_alloc&) {
         outcome.succeeded = false;
         try {
