@@ -62,6 +62,21 @@ row(f"corvane-sim chat, {size('small') / 1024:.0f} KiB", small_chat, "process fl
 row(f"corvane-sim chat, {size('small') / 1024:.0f} KiB, through with_stdin", launched_chat,
     "thread floor", launched_thread_floor, 1.25, "")
 
+# The streamed answer: whole, against chat's on the same request as both are started through
+# with_stdin; its first line, against chat's one line, as first_line times both.
+chat_launched, stream_launched = medians("stream-small")
+row(f"corvane-sim stream, {size('small') / 1024:.0f} KiB, whole", stream_launched,
+    "chat, same request", chat_launched, 1.05, "")
+
+
+def first_line(name):
+    with open(os.path.join(results_dir, f"first-line-{name}.json")) as f:
+        return json.load(f)["firstLine"]
+
+
+row(f"corvane-sim stream, {size('small') / 1024:.0f} KiB, first delta", first_line("stream"),
+    "chat's line", first_line("chat"), 1.05, "")
+
 # Instruction counts (callgrind): against the thread floor's, and each at or under its own ceiling.
 # The ceilings hold the counting from the project's own Unicode tables to what the fast paths made
 # of the earlier library-based counting (285,113 and 992,898 instructions, with Debian 12's

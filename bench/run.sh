@@ -100,6 +100,14 @@ bench small 50 1000 "$floor" "$with_stdin $work/small.json $floor" \
   "$with_stdin $work/small.json $sim chat" "$with_stdin $work/small.json $thread_floor"
 peak chat-small "$work/small.json" "$sim" chat
 
+echo "timing the streamed small chat"
+# The whole streamed answer against chat's on the same request, and how soon the first piece
+# comes against chat's one line; the stand-in answers at once, so this is the cost of streaming.
+bench stream-small 50 1000 "$with_stdin $work/small.json $sim chat" \
+  "$with_stdin $work/small.json $sim stream"
+"$build/bench/first_line" 501 "$work/small.json" "$sim" chat >"$results/first-line-chat.json"
+"$build/bench/first_line" 501 "$work/small.json" "$sim" stream >"$results/first-line-stream.json"
+
 echo "counting the instructions of the small chats"
 # The median of three callgrind runs each (they differ by a few instructions at most), written as
 # "name count" lines.

@@ -54,11 +54,23 @@ struct GenerationJob {
   std::optional<std::string> instructions;  // absent: the session gets no instructions at all
   std::string prompt;
   GenerationOptions options;
+  // Ask for the answer as it is written (reported through generationProgressed) rather than for
+  // one complete response.
+  bool streamed = false;
 };
 
 // Receives the outcome of a generation that the platform has started.
 class GenerationCompletion {
  public:
+  // For a streamed generation, called as the answer grows, zero or more times before
+  // generationFinished and on the thread that will call it: the answer so far is now what it was
+  // followed by `text`, or, when `replacesAll` (the model revised what it had written), `text`
+  // itself. The text is the model's, not checked: it may end inside a UTF-8 sequence.
+  virtual void generationProgressed(std::string_view text, bool replacesAll) noexcept {
+    (void)text;
+    (void)replacesAll;
+  }
+
   // Called exactly once per started generation, with the answer or the failure in words; it
   // takes the outcome's text, leaving the parameter empty. The platform touches nothing of this
   // object afterwards, and holds nothing that needs the process after its return (the POSIX
@@ -89,7 +101,8 @@ class Platform {
 
   // Starts one generation and returns without waiting for it: a session on the system model with
   // an empty tool list (with no instructions at all when the job has none), asked for one complete
-  // (not streamed) response to the prompt under the job's options.
+  // response to the prompt under the job's options, or for a streamed one when the job says so (a
+  // platform that cannot stream may answer a streamed job with one complete response).
   //
   // When it has started, returns no error and calls `completion` exactly once, on a thread that is
   // not the main thread; nothing on the way needs the main thread, which is blocked until then.

@@ -5,6 +5,7 @@
 #include <semaphore>
 #include <utility>
 
+#include "answer_stream.h"
 #include "availability.h"
 #include "chat_request.h"
 #include "prompt.h"
@@ -26,7 +27,7 @@ ResponseObject replyTo(GenerationOutcome&& outcome) {
 // Writes the reply to the generation's outcome, on whichever thread the platform completes it, and
 // only then releases the main thread, which waits in wait(). The reply and the outcome's text are
 // gone before the release: once released, the main thread may end the process at any moment.
-class ReplyOnCompletion final : public GenerationCompletion {
+class ReplyOnCompletion : public GenerationCompletion {
  public:
   explicit ReplyOnCompletion(Platform& platform) : platform_(platform) {}
 
@@ -34,24 +35,77 @@ class ReplyOnCompletion final : public GenerationCompletion {
     {
       // Moved here, so that the text is freed in this block; the parameter is left empty.
       GenerationOutcome taken = std::move(outcome);
-      emitBuilt(platform_, [&] {
-        try {
-          return replyTo(std::move(taken));
-        } catch (const std::bad_alloc&) {
-          // An answer too large for the memory left: reported like any failed generation.
-          return ResponseObject::error(
-              "on-device generation failed: not enough memory for the answer");
-        }
-      });
+      if (beforeReply(taken)) {
+        emitBuilt(platform_, [&] {
+          try {
+            return replyTo(std::move(taken));
+          } catch (const std::bad_alloc&) {
+            // An answer too large for the memory left: reported like any failed generation.
+            return ResponseObject::error(
+                "on-device generation failed: not enough memory for the answer");
+          }
+        });
+      } else {
+        emitFallback(platform_);
+      }
     }
     done_.release();
   }
 
   void wait() { done_.acquire(); }
 
- private:
+ protected:
+  // Writes what must precede the reply to `outcome`; false when the reply cannot be trusted to
+  // agree with it, and the fallback line is written instead.
+  virtual bool beforeReply(const GenerationOutcome& outcome) noexcept {
+    (void)outcome;
+    return true;
+  }
+
   Platform& platform_;
+
+ private:
   std::binary_semaphore done_{0};
+};
+
+// The same, with the answer written as it grows (answer_stream.h): a line per new piece, each
+// written whole and at once, then the reply `chat` gives, whose content the pieces add up to.
+class StreamOnCompletion final : public ReplyOnCompletion {
+ public:
+  using ReplyOnCompletion::ReplyOnCompletion;
+
+  void generationProgressed(std::string_view text, bool replacesAll) noexcept override {
+    if (abandoned_) return;
+    try {
+      if (auto line = stream_.progressed(text, replacesAll)) write(*line);
+    } catch (const std::bad_alloc&) {
+      // No memory to follow the answer: the final reply still gives all of it.
+      abandoned_ = true;
+    }
+  }
+
+ private:
+  bool beforeReply(const GenerationOutcome& outcome) noexcept override {
+    if (!outcome.succeeded) return true;
+    try {
+      if (auto line = stream_.finished(outcome.text)) write(*line);
+      return true;
+    } catch (const std::bad_alloc&) {
+      // What was sent may fall short of the content: no content reply may follow it.
+      return false;
+    }
+  }
+
+  // A piece's line is valid UTF-8 by construction, so it is written as it is or, when it cannot be
+  // made, not at all: never the fallback line, which would end the answer.
+  void write(const ResponseObject& line) {
+    if (const std::optional<std::string> bytes = serializeReply(line)) {
+      platform_.writeStandardOutput(*bytes);
+    }
+  }
+
+  AnswerStream stream_;
+  bool abandoned_ = false;
 };
 
 }  // namespace
@@ -89,6 +143,14 @@ std::variant<GenerationJob, ResponseObject> prepareGeneration(Platform& platform
 }
 
 std::error_code generateAndReply(Platform& platform, GenerationJob job) {
+  if (job.streamed) {
+    StreamOnCompletion completion(platform);
+    if (const std::error_code failure = platform.startGeneration(std::move(job), completion)) {
+      return failure;
+    }
+    completion.wait();
+    return {};
+  }
   ReplyOnCompletion completion(platform);
   if (const std::error_code failure = platform.startGeneration(std::move(job), completion)) {
     return failure;
@@ -97,7 +159,7 @@ std::error_code generateAndReply(Platform& platform, GenerationJob job) {
   return {};
 }
 
-void runChat(Platform& platform) {
+void runChat(Platform& platform, Delivery delivery) {
   std::variant<GenerationJob, ResponseObject> prepared;
   bool outOfMemory = false;
   try {
@@ -122,8 +184,9 @@ void runChat(Platform& platform) {
     std::exit(1);
   }
 
-  const std::error_code startFailure =
-      generateAndReply(platform, std::move(std::get<GenerationJob>(prepared)));
+  GenerationJob& job = std::get<GenerationJob>(prepared);
+  job.streamed = delivery == Delivery::streamed;
+  const std::error_code startFailure = generateAndReply(platform, std::move(job));
   if (startFailure) {
     emitBuilt(platform, [&] {
       return ResponseObject::error("could not start the generation worker: " +

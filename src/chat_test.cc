@@ -17,6 +17,7 @@ struct Script {
   ModelAvailability availability = ModelAvailability::available;
   GenerationOutcome outcome{true, "answer"};
   std::error_code startFailure{};
+  std::vector<std::string> pieces{};  // reported before the outcome when the job is streamed
 };
 
 // Answers as scripted, and logs each call and then what is written.
@@ -40,7 +41,11 @@ struct FakePlatform final : Platform {
         << "; respond " << job.prompt << " at " << job.options.temperature << " up to "
         << job.options.maximumResponseTokens << "; ";
     if (script.startFailure) return script.startFailure;
-    std::thread([&completion, outcome = script.outcome]() mutable {
+    std::thread([&completion, outcome = script.outcome, pieces = script.pieces,
+                 streamed = job.streamed]() mutable {
+      for (const std::string& piece : pieces) {
+        if (streamed) completion.generationProgressed(piece, false);
+      }
       completion.generationFinished(std::move(outcome));
     }).detach();
     return {};
@@ -55,13 +60,15 @@ struct FakePlatform final : Platform {
 
 std::string error(std::string_view text) { return "{\"error\":\"" + std::string(text) + "\"}\n"; }
 
-// What chat logs for `input`, up to its reply line (or the start failure).
-std::string run(const Script& script, std::string_view input) {
+// What chat (or with `streamed`, stream) logs for `input`, up to its reply line (or the start
+// failure).
+std::string run(const Script& script, std::string_view input, bool streamed = false) {
   FakePlatform platform(script);
-  const auto prepared = prepareGeneration(platform, input);
+  auto prepared = prepareGeneration(platform, input);
   if (const auto* refusal = std::get_if<ResponseObject>(&prepared)) {
     emit(platform, *refusal);
-  } else if (const auto failure = generateAndReply(platform, std::get<GenerationJob>(prepared))) {
+  } else if (std::get<GenerationJob>(prepared).streamed = streamed;
+             const auto failure = generateAndReply(platform, std::get<GenerationJob>(prepared))) {
     platform.log << "not started: " << failure.message();
   }
   return platform.log.str();
@@ -113,6 +120,29 @@ TEST(Chat, Runs) {
           R"(","finishReason":"stop"})" + "\n");
   EXPECT_EQ(run({.outcome = {true, "\xED\xA0\x80"}}, "{" + hi),
             answered + worker + std::string(fallbackReplyLine));
+}
+
+// stream writes the pieces as the worker gets them, then chat's reply; a job that is not streamed
+// writes no piece, whatever the platform reports.
+TEST(Chat, Streams) {
+  const std::string hi = R"({"messages":[{"role":"user","content":"Hi"}]})";
+  const std::string answered =
+      asked + "session; respond User: Hi\n\nAssistant: at 0.35 up to 256; ";
+  const std::string reply = "(worker) {\"content\":\"answer\",\"finishReason\":\"stop\"}\n";
+  Script pieces;
+  pieces.pieces = {"ans", "wer"};
+  EXPECT_EQ(run(pieces, hi, true),
+            answered + "(worker) {\"delta\":\"ans\"}\n(worker) {\"delta\":\"wer\"}\n" + reply);
+  EXPECT_EQ(run(pieces, hi, false), answered + reply);
+  Script failing;
+  failing.outcome = {false, "refused"};
+  failing.pieces = {"ans"};
+  EXPECT_EQ(run(failing, hi, true), answered + "(worker) {\"delta\":\"ans\"}\n(worker) " +
+                                        error("on-device generation failed: refused"));
+  // A platform that gives the answer whole: one delta with all of it.
+  EXPECT_EQ(run({}, hi, true), answered + "(worker) {\"delta\":\"answer\"}\n" + reply);
+  // Refusals are chat's.
+  EXPECT_EQ(run({}, "", true), error("empty chat request on stdin"));
 }
 
 }  // namespace

@@ -31,6 +31,12 @@ int main(int argc, char** argv) {
     runChat(platform);
     return 0;
   }
+  // Beyond the two commands callers expect by name; the unknown-command reply keeps naming only
+  // those two, as applications may compare it.
+  if (command == "stream") {
+    runChat(platform, Delivery::streamed);
+    return 0;
+  }
   emitBuilt(platform, [&] {
     return ResponseObject::error("unknown command: " + toValidUtf8(command) +
                                  " (expected 'availability' or 'chat')");

@@ -12,6 +12,7 @@ namespace {
 struct Sequence {
   std::size_t length;  // bytes taken: the whole character, or the maximal ill-formed subpart
   bool valid;
+  bool truncated = false;  // ill-formed only because the bytes end before the sequence does
 };
 
 Sequence scanSequence(const unsigned char* p, std::size_t available) {
@@ -34,7 +35,7 @@ Sequence scanSequence(const unsigned char* p, std::size_t available) {
   }
   std::size_t i = 1;
   for (; i < need; ++i) {
-    if (i >= available) return {i, false};
+    if (i >= available) return {i, false, true};
     const unsigned char byte = p[i];
     const unsigned char lo = i == 1 ? low : 0x80;
     const unsigned char hi = i == 1 ? high : 0xBF;
@@ -59,6 +60,22 @@ bool isValidUtf8(std::string_view bytes) {
     i += s.length;
   }
   return true;
+}
+
+Utf8Prefix wellFormedPrefix(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::size_t i = 0;
+  while (i < n) {
+    if (i + 8 <= n && isAsciiWord(wordAt(p + i))) {
+      i += 8;
+      continue;
+    }
+    const Sequence s = scanSequence(p + i, n - i);
+    if (!s.valid) return {i, s.truncated};
+    i += s.length;
+  }
+  return {n, true};
 }
 
 std::string toValidUtf8(std::string_view bytes) {

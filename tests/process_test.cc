@@ -63,6 +63,9 @@ std::string textOf(const json::value& value) {
 struct Case {
   std::string bin;
   const json::object* row;
+  // Run as `stream` instead of `chat`: the same refusal, or lines of the answer as it grows that
+  // add up to the content of the same final reply.
+  bool streamed = false;
 };
 
 void PrintTo(const Case& c, std::ostream* out) { *out << c.bin; }
@@ -73,6 +76,19 @@ const json::array& rows() {
   return table;
 }
 
+// Whether a row of `chat` is run as `stream` too: every one but those about the limits of one
+// reply line or of the process (standard output of every kind, full disks, file-size, memory and
+// descriptor limits, signals), which stream's own rows try.
+bool streamedToo(const json::object& row) {
+  const json::value* args = row.if_contains("args");
+  if (args != nullptr && *args != json::array{"chat"}) return false;
+  for (const char* key : {"stdoutKinds", "fileSizeLimit", "addressSpaceLimitMiB", "replyLost",
+                          "smallFilesystem", "openFileLimit", "signals"}) {
+    if (row.contains(key)) return false;
+  }
+  return true;
+}
+
 // Rows run on the stand-ins (corvane-sim, and corvane-apple-sim, the macOS adapter and Swift bridge
 // on a stand-in framework, where it is built) unless they name "production", "sim" or "all".
 std::vector<Case> cases() {
@@ -81,11 +97,16 @@ std::vector<Case> cases() {
     const json::object& row = value.as_object();
     const json::value* bins = row.if_contains("bins");
     const std::string_view which = bins ? std::string_view(bins->as_string()) : "standIns";
-    if (which == "production" || which == "all") all.push_back({CORVANE_BIN, &row});
-    if (which != "production") all.push_back({CORVANE_SIM_BIN, &row});
+    for (const bool streamed : {false, true}) {
+      if (streamed && !streamedToo(row)) continue;
+      if (which == "production" || which == "all") all.push_back({CORVANE_BIN, &row, streamed});
+      if (which != "production") all.push_back({CORVANE_SIM_BIN, &row, streamed});
 #ifdef CORVANE_APPLE_SIM_BIN
-    if (which == "standIns" || which == "all") all.push_back({CORVANE_APPLE_SIM_BIN, &row});
+      if (which == "standIns" || which == "all") {
+        all.push_back({CORVANE_APPLE_SIM_BIN, &row, streamed});
+      }
 #endif
+    }
   }
   return all;
 }
@@ -102,8 +123,9 @@ std::string caseName(const Case& testCase) {
     }
   }
   const std::string& bin = testCase.bin;
-  if (bin.ends_with("corvane-apple-sim")) return name + "_AppleSim";
-  return name + (bin.ends_with("corvane-sim") ? "_Sim" : "_Production");
+  name += testCase.streamed ? "_Stream" : "_";
+  if (bin.ends_with("corvane-apple-sim")) return name + "AppleSim";
+  return name + (bin.ends_with("corvane-sim") ? "Sim" : "Production");
 }
 
 // The ctest labels of a row (tests/tests.cmake says what each means): those its columns imply, and
@@ -242,6 +264,41 @@ void runOnFullDisks(const std::string& bin, const json::object& row, ProcessOpti
   }
 }
 
+// `stream`'s output for a row of `chat` whose reply is `reply` (empty: any documented reply): lines
+// of the answer as it grows ({"delta":…} or {"replace":…}), then the reply alone on its line, the
+// lines adding up to its content.
+::testing::AssertionResult streamsTo(const std::string& out, const std::string& reply, int status) {
+  std::vector<std::string> lines = splitLines(out);
+  if (out.empty() || out.back() != '\n' || lines.empty()) {
+    return ::testing::AssertionFailure() << "no final line: " << out.substr(0, 500);
+  }
+  const std::string last = lines.back() + "\n";
+  lines.pop_back();
+  if (reply.empty() ? !isReplyWithItsStatus(last, status) : last != reply) {
+    return ::testing::AssertionFailure() << "final line: " << last.substr(0, 500);
+  }
+  std::string answer;
+  for (const std::string& line : lines) {
+    json::error_code error;
+    const json::value piece = json::parse(line, error);
+    const json::object* object = error ? nullptr : piece.if_object();
+    if (object == nullptr || object->size() != 1 ||
+        !(object->contains("delta") || object->contains("replace")) ||
+        !object->begin()->value().is_string()) {
+      return ::testing::AssertionFailure() << "not a line of the answer: " << line.substr(0, 500);
+    }
+    const json::string& text = object->begin()->value().as_string();
+    answer = object->contains("replace") ? std::string(text) : answer + std::string(text);
+  }
+  const json::value final = json::parse(last);
+  if (const json::value* content = final.as_object().if_contains("content")) {
+    if (content->as_string() != answer) {
+      return ::testing::AssertionFailure() << "the lines add up to " << answer.substr(0, 500);
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
 class Process : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Process, Run) {
@@ -262,9 +319,10 @@ TEST_P(Process, Run) {
   if (linuxOnly != nullptr)
     GTEST_SKIP() << "needs Linux: " << std::string_view(linuxOnly->as_string());
 #endif
+  const bool streamed = GetParam().streamed;
   ProcessOptions options;
-  options.args = {"chat"};
-  if (const auto* args = row.if_contains("args")) {
+  options.args = {streamed ? "stream" : "chat"};
+  if (const auto* args = row.if_contains("args"); args != nullptr && !streamed) {
     options.args.clear();
     for (const json::value& arg : args->as_array()) options.args.push_back(textOf(arg));
   }
@@ -375,14 +433,22 @@ TEST_P(Process, Run) {
             EXPECT_TRUE(result.exited) << "ended by signal " << result.status;
             if (const auto* status = row.if_contains("status")) {
               EXPECT_EQ(result.status, status->as_int64());
-            } else {
+            } else if (!streamed) {
               EXPECT_TRUE(isReplyWithItsStatus(result.out, result.status))
                   << result.out.substr(0, 200);
             }
             if (row.contains("replyLost")) {
               EXPECT_EQ(result.out, "");  // not even part of a line
             }
-            if (const auto* reply = row.if_contains("reply")) {
+            if (const auto* expected = row.if_contains("lines")) {
+              std::string text;
+              for (const json::value& line : expected->as_array()) text += textOf(line) + "\n";
+              EXPECT_EQ(result.out, text);
+            }
+            if (streamed) {
+              const json::value* reply = row.if_contains("reply");
+              EXPECT_TRUE(streamsTo(result.out, reply ? textOf(*reply) + "\n" : "", result.status));
+            } else if (const auto* reply = row.if_contains("reply")) {
               // Compared without printing: a mismatch of a hundred megabytes would flood the log.
               const std::string expected = textOf(*reply) + "\n";
               EXPECT_TRUE(result.out == expected) << "reply: " << result.out.substr(0, 500);
@@ -408,14 +474,25 @@ TEST_P(Process, Run) {
   std::remove(trace.c_str());
   if (!traced) return;
   const std::vector<std::string> lines = splitLines(traceText);
-  if (row.contains("trace")) {
+  // stream asks the model for a streamed response where chat asks for a complete one.
+  const auto expectedLine = [&](const json::value& line) {
+    std::string text = textOf(line);
+    const std::string_view respond = R"({"op":"respond",)";
+    if (streamed && text.starts_with(respond)) {
+      text.replace(0, respond.size(), R"({"op":"streamResponse",)");
+    }
+    return text;
+  };
+  if (const auto* exact = row.if_contains("trace")) {
     EXPECT_TRUE(traceText.empty() || traceText.back() == '\n');
-    EXPECT_EQ(lines, textsOf(row.if_contains("trace")));
+    std::vector<std::string> expected;
+    for (const json::value& line : exact->as_array()) expected.push_back(expectedLine(line));
+    EXPECT_EQ(lines, expected);
   }
   if (const auto* has = row.if_contains("traceHas")) {
     for (const json::value& line : has->as_array()) {
-      EXPECT_TRUE(std::find(lines.begin(), lines.end(), textOf(line)) != lines.end())
-          << "not traced: " << textOf(line).substr(0, 500);
+      EXPECT_TRUE(std::find(lines.begin(), lines.end(), expectedLine(line)) != lines.end())
+          << "not traced: " << expectedLine(line).substr(0, 500);
     }
   }
 }

@@ -62,6 +62,7 @@ endfunction()
 # The unit tests, beside their units. The macOS adapter is plain C++: tested on every system
 # against a fake of the Swift bridge.
 corvane_gtest(corvane_unit_tests unit
+              src/answer_stream_test.cc
               src/chat_request_test.cc
               src/prompt_test.cc
               src/text_test.cc

@@ -60,7 +60,8 @@ export interface CallOptions {
   executable?: string;
   /**
    * Milliseconds the run may take before it is killed and the call fails with ProcessError
-   * "timeout". Default: 10000 for availability, 120000 for chat; 0 or Infinity: no limit; over
+   * "timeout". Default: 10000 for availability, 120000 for chat and stream (the whole run); 0 or
+   * Infinity: no limit; over
    * 2^31 - 1: that. Any other value (negative, NaN, not a number, null) rejects with a RangeError
    * or TypeError before any process starts.
    */
@@ -154,3 +155,40 @@ export function availability(options?: CallOptions): Promise<Availability>;
  * process starts.
  */
 export function chat(request: ChatRequest | string, options?: CallOptions): Promise<ChatAnswer>;
+
+/**
+ * A piece of an answer being written: "delta", the answer so far goes on with `text`; "replace",
+ * the answer so far is `text` instead (the model revised what it had written; start over).
+ */
+export interface StreamPiece {
+  kind: "delta" | "replace";
+  text: string;
+}
+
+/**
+ * The answer of stream() as it is written. Iterate it with `for await`: each piece comes as soon as
+ * the program writes it. The loop ends with the whole answer, or throws what chat() would reject
+ * with. Leaving the loop early (break, return, an exception) kills the process; the loop is left
+ * once it has ended.
+ */
+export interface ChatStream extends AsyncIterable<StreamPiece> {
+  /**
+   * The whole answer, equal to the pieces joined (starting over at each "replace"); rejects as
+   * the loop throws, or with an AbortError when the loop was left early. Awaiting it alone, with
+   * no loop, gives what chat() gives.
+   */
+  readonly answer: Promise<ChatAnswer>;
+  [Symbol.asyncIterator](): ChatStream;
+  next(): Promise<IteratorResult<StreamPiece, ChatAnswer>>;
+  /** Kills the process if it still runs and resolves once it has ended. */
+  return(value?: unknown): Promise<IteratorResult<StreamPiece, undefined>>;
+}
+
+/**
+ * Sends one chat request and hands out the answer as it is written; the process starts at once.
+ * Failures are those of chat(), thrown by the loop: RefusalError, GenerationError (possibly after
+ * some pieces), ProcessError ("malformed-reply" too when the pieces do not add up to the answer),
+ * AbortError when `options.signal` aborts, and the TypeError or RangeError of a request or time
+ * limit that chat() refuses before any process starts.
+ */
+export function stream(request: ChatRequest | string, options?: CallOptions): ChatStream;

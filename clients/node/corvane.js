@@ -1,5 +1,5 @@
 // Calls the corvane executable from Node.js: one process per call, the request on standard input,
-// one JSON line back. No dependencies beyond Node's own modules. Options of every call:
+// one JSON line back (for stream(), the answer's pieces as they are written, then that line). No dependencies beyond Node's own modules. Options of every call:
 // `executable`, `env`, `timeoutMs` and `signal` (an AbortSignal), described in corvane.d.ts.
 import { spawn } from "node:child_process";
 import { closeSync, constants, existsSync, openSync, readSync } from "node:fs";
@@ -8,7 +8,7 @@ import { delimiter, isAbsolute, resolve as resolvePath, sep } from "node:path";
 
 const DEFAULT_EXECUTABLE = "corvane";
 const EXECUTABLE_VARIABLE = "CORVANE_EXECUTABLE";
-const DEFAULT_TIMEOUTS_MS = { availability: 10_000, chat: 120_000 };
+const DEFAULT_TIMEOUTS_MS = { availability: 10_000, chat: 120_000, stream: 120_000 };
 // Far above any reply the program writes; a longer output is not a reply.
 const MAX_OUTPUT_BYTES = 16 * 1024 * 1024;
 const MAX_TIMER_MS = 2 ** 31 - 1;
@@ -184,16 +184,20 @@ function startFailure(error, path, where, what) {
 }
 
 // Runs the executable with `command` and `input` on standard input and resolves to the exit status
-// and the parsed reply object; rejects with a ProcessError when there is no such reply, and with an
-// AbortError when `options.signal` aborts. Whenever it settles after the process started, the
-// process has ended and been reaped: a run stopped for a time-out or an abort is killed first.
-async function run(command, input, options) {
+// (0 or 1) and the whole standard output; rejects with a ProcessError for any other end, and with an
+// AbortError when `options.signal` aborts or `control.cancel()` is called. `control.onData`, if
+// given, sees each chunk of standard output as it arrives. Whenever it settles after the process
+// started, the process has ended and been reaped: a run stopped for a time-out or an abort is
+// killed first.
+async function runProcess(command, input, options, control = {}) {
   const { signal } = options;
   const timeout = timeLimitOf(options, command);
+  const cancelled = () => new AbortError("The stream was closed before its end");
   if (signal?.aborted) throw abortErrorOf(signal);
   const env = options.env ?? process.env;
   const { path, where } = await locate(options.executable, env);
   if (signal?.aborted) throw abortErrorOf(signal);
+  if (control.cancelled) throw cancelled();
   const what = `${path} ${command}`;
   return new Promise((resolve, reject) => {
     let child;
@@ -205,7 +209,7 @@ async function run(command, input, options) {
     }
     const chunks = [];
     let size = 0;
-    let stopReason = null; // "abort", "timeout" or "overflow" once the run is being killed
+    let stopReason = null; // "abort", "cancel", "timeout" or "overflow" once the run is being killed
     let settled = false;
     let timer;
     const onAbort = () => stop("abort");
@@ -222,6 +226,7 @@ async function run(command, input, options) {
     const stopped = () => {
       child.stdout.destroy();
       if (stopReason === "abort") settle(reject, abortErrorOf(signal));
+      else if (stopReason === "cancel") settle(reject, cancelled());
       else if (stopReason === "timeout") {
         settle(reject, new ProcessError("timeout", `${what}: no reply within ${timeout} ms`, { output: output() }));
       } else {
@@ -234,6 +239,7 @@ async function run(command, input, options) {
       if (exited()) stopped();
       else child.kill("SIGKILL");
     };
+    control.cancel = () => stop("cancel");
 
     signal?.addEventListener("abort", onAbort, { once: true });
     if (timeout > 0) timer = setTimeout(() => stop("timeout"), timeout);
@@ -243,8 +249,9 @@ async function run(command, input, options) {
     });
     child.stdout.on("data", (chunk) => {
       size += chunk.length;
-      if (size > MAX_OUTPUT_BYTES) stop("overflow");
-      else chunks.push(chunk);
+      if (size > MAX_OUTPUT_BYTES) return stop("overflow");
+      chunks.push(chunk);
+      if (!stopReason) control.onData?.(chunk);
     });
     child.on("exit", () => {
       if (stopReason) stopped();
@@ -259,21 +266,27 @@ async function run(command, input, options) {
           output: output(),
         }));
       }
-      const bytes = Buffer.concat(chunks);
-      const reply = parseReplyLine(bytes);
-      if (!reply) {
-        return settle(reject, new ProcessError("malformed-reply", `${what}: output is not one JSON object line`, {
-          status: code,
-          output: output(),
-        }));
-      }
-      settle(resolve, { status: code, reply, output: output() });
+      settle(resolve, { status: code, bytes: Buffer.concat(chunks), output: output(), what });
     });
     // The program may end without reading all of its input (an unknown command, say); the reply
     // still tells what happened, so a broken pipe here is not a failure.
     child.stdin.on("error", () => {});
     child.stdin.end(input);
   });
+}
+
+// runProcess() for a command that prints one line: resolves to the exit status and the parsed
+// reply object, and rejects with ProcessError "malformed-reply" when the output is not one.
+async function run(command, input, options) {
+  const result = await runProcess(command, input, options);
+  const reply = parseReplyLine(result.bytes);
+  if (!reply) {
+    throw new ProcessError("malformed-reply", `${result.what}: output is not one JSON object line`, {
+      status: result.status,
+      output: result.output,
+    });
+  }
+  return { status: result.status, reply, output: result.output };
 }
 
 const strictUtf8 = new TextDecoder("utf-8", { fatal: true });
@@ -287,6 +300,10 @@ function parseReplyLine(bytes) {
     return null;
   }
   if (!text.endsWith("\n") || text.indexOf("\n") !== text.length - 1) return null;
+  return parseObject(text);
+}
+
+function parseObject(text) {
   try {
     const value = JSON.parse(text);
     return isPlainObject(value) ? value : null;
@@ -382,4 +399,157 @@ export async function chat(request, options = {}) {
     return { content: reply.content, finishReason: reply.finishReason };
   }
   throw errorOf(result, true) ?? malformed("chat", result);
+}
+
+// Members that mark a line as the last one (a reply); a piece holds none of them.
+const REPLY_MEMBERS = ["content", "finishReason", "available", "error"];
+
+// Reads the output of `corvane stream` as it arrives: each whole line that is a piece goes to
+// `onPiece` at once; the last line is kept for finish(). The first line that is not valid
+// (not UTF-8 JSON holding an object, a piece after the last line) ends the reading: nothing
+// after it is passed on, and finish() reports it.
+class StreamReader {
+  #pending = [];
+  #onPiece;
+  text = ""; // the answer so far, as the pieces make it
+  pieces = 0;
+  last = null;
+  problem = null;
+
+  constructor(onPiece) {
+    this.#onPiece = onPiece;
+  }
+
+  feed(chunk) {
+    let start = 0;
+    for (let end = chunk.indexOf(10); end !== -1 && !this.problem; end = chunk.indexOf(10, start)) {
+      this.#pending.push(chunk.subarray(start, end));
+      const line = Buffer.concat(this.#pending);
+      this.#pending = [];
+      start = end + 1;
+      this.#line(line);
+    }
+    if (!this.problem && start < chunk.length) this.#pending.push(chunk.subarray(start));
+  }
+
+  #line(bytes) {
+    let object = null;
+    try {
+      object = parseObject(strictUtf8.decode(bytes));
+    } catch {} // not UTF-8
+    if (!object) return void (this.problem = "a line is not a JSON object in UTF-8");
+    if (this.last) return void (this.problem = "a line follows the last one");
+    const isReply = REPLY_MEMBERS.some((member) => member in object);
+    const { delta, replace } = object;
+    if (!isReply && typeof delta === "string" && !("replace" in object)) {
+      this.text += delta;
+      this.#piece({ kind: "delta", text: delta });
+    } else if (!isReply && typeof replace === "string" && !("delta" in object)) {
+      this.text = replace;
+      this.#piece({ kind: "replace", text: replace });
+    } else this.last = object;
+  }
+
+  #piece(piece) {
+    this.pieces += 1;
+    this.#onPiece(piece);
+  }
+
+  // The whole answer of a run that ended with `status`, or the error it stands for. A refusal is
+  // a single line; an answer's pieces must add up to its content.
+  finish(result) {
+    const fail = (problem) => new ProcessError("malformed-reply", `${result.what}: ${problem}`, {
+      status: result.status,
+      output: result.output,
+    });
+    if (this.problem) throw fail(this.problem);
+    if (this.#pending.length > 0) throw fail("the output does not end with a line feed");
+    if (!this.last) throw fail("the output ends before its last line");
+    const reply = this.last;
+    if (result.status === 1 && this.pieces > 0) throw fail("a refusal follows pieces of an answer");
+    if (result.status === 0 && typeof reply.content === "string" && typeof reply.finishReason === "string") {
+      if (reply.content !== this.text) throw fail("the pieces do not add up to the answer");
+      return { content: reply.content, finishReason: reply.finishReason };
+    }
+    throw errorOf({ status: result.status, reply }, true) ?? malformed("stream", result);
+  }
+}
+
+// The iterator stream() returns: it hands out the pieces the run has read, in order, and ends
+// when the run does. The run starts at once, whether or not anything reads the pieces.
+class ChatStream {
+  #queue = [];
+  #changed; // resolved when a piece comes or the run ends
+  #wake;
+  #ended = false;
+  #closed = false;
+  #control;
+  #signal;
+
+  constructor(request, options) {
+    this.#signal = options.signal;
+    this.#control = { onData: null };
+    const reader = new StreamReader((piece) => {
+      this.#queue.push(piece);
+      this.#wake();
+    });
+    this.#control.onData = (chunk) => reader.feed(chunk);
+    this.#reset();
+    this.answer = (async () => reader.finish(await runProcess("stream", encodeRequest(request), options, this.#control)))();
+    this.answer.catch(() => {}).finally(() => {
+      this.#ended = true;
+      this.#wake();
+    });
+  }
+
+  #reset() {
+    this.#changed = new Promise((resolve) => (this.#wake = resolve));
+  }
+
+  [Symbol.asyncIterator]() {
+    return this;
+  }
+
+  async next() {
+    while (!this.#closed && this.#queue.length === 0 && !this.#ended) {
+      await this.#changed;
+      if (this.#queue.length === 0 && !this.#ended) this.#reset();
+    }
+    // Once the signal has aborted, the loop ends with the AbortError, giving no more pieces.
+    if (this.#signal?.aborted) this.#queue = [];
+    if (this.#queue.length > 0 && !this.#closed) {
+      const value = this.#queue.shift();
+      if (this.#queue.length === 0 && !this.#ended) this.#reset();
+      return { value, done: false };
+    }
+    if (this.#closed) return { value: undefined, done: true };
+    this.#closed = true;
+    return { value: await this.answer, done: true };
+  }
+
+  // Called when a `for await` loop is left early (break, return, throw): kills the process, if it
+  // still runs, and resolves once it has ended.
+  async return(value) {
+    if (!this.#closed) {
+      this.#closed = true;
+      this.#queue = [];
+      this.#control.cancelled = true; // a process not started yet never starts
+      this.#control.cancel?.();
+    }
+    await this.answer.catch(() => {});
+    return { value, done: true };
+  }
+}
+
+/**
+ * Sends one chat request and hands out the answer as it is written: an async iterable of pieces,
+ * each `{kind: "delta", text}` (the answer goes on with `text`) or `{kind: "replace", text}` (the
+ * answer so far is `text` instead). `answer` is a promise of the whole answer, `{content,
+ * finishReason}`, equal to the pieces joined. Every failure `chat` reports ends the loop with the
+ * same error (and rejects `answer`); pieces that do not add up to the answer are a ProcessError
+ * "malformed-reply". Leaving the loop early kills the process; `answer` then rejects with an
+ * AbortError.
+ */
+export function stream(request, options = {}) {
+  return new ChatStream(request, options);
 }

@@ -1,5 +1,6 @@
 """The Python client, blocking and with asyncio, through the cases it shares with the Node client
-(../data/cases.json, which says how they read), and through calls stopped midway."""
+(../data/cases.json, which says how they read), chat and stream alike, and through calls and
+streams stopped midway."""
 
 import asyncio
 import json
@@ -66,6 +67,61 @@ CALLS = {  # availability() for a case without a chat request
     "asyncio": lambda case, **o: asyncio.run(
         c.chat_async(revive(case["chat"]), **o) if "chat" in case else c.availability_async(**o)),
 }
+
+
+def read_stream(request, **options):
+    """Reads stream() to its end: its pieces as [kind, text] pairs, and its answer or error."""
+    pieces = []
+    try:
+        answer = c.stream(request, **options)
+        for piece in answer:
+            pieces.append([piece.kind, piece.text])
+        return pieces, answer.answer
+    except Exception as error:
+        return pieces, error
+
+
+async def read_stream_async(request, **options):
+    pieces = []
+    try:
+        answer = c.stream_async(request, **options)
+        async for piece in answer:
+            pieces.append([piece.kind, piece.text])
+        return pieces, answer.answer
+    except Exception as error:
+        return pieces, error
+
+
+STREAMS = {
+    "stream": lambda case, **o: read_stream(revive(case.get("chat", case.get("stream"))), **o),
+    "stream_async": lambda case, **o: asyncio.run(
+        read_stream_async(revive(case.get("chat", case.get("stream"))), **o)),
+}
+
+
+def modes_of(case):
+    """Each way the case runs, with its call, which returns the pieces (None for a call that does
+    not stream) and the result or error."""
+    def whole(call):
+        def run(case, **options):
+            try:
+                return None, call(case, **options)
+            except Exception as error:
+                return None, error
+        return run
+    calls = {mode: whole(call) for mode, call in CALLS.items()}
+    return ({} if "stop" in case else {**calls, **STREAMS} if "chat" in case
+            else STREAMS if "stream" in case else calls)
+
+
+def joined(pieces):
+    """The answer the pieces make, starting over at each replace."""
+    text = ""
+    for kind, piece in pieces:
+        text = piece if kind == "replace" else text + piece
+    return text
+
+
 HELLO = {"messages": [{"role": "user", "content": "Hello"}]}
 SLOW = {"executable": DIR / "slow", "env": {"CORVANE_SIM_TRACE": str(TRACE)}}
 
@@ -80,28 +136,38 @@ async def cancel_on(go):
 
 class ClientTest(unittest.TestCase):
     def test_shared_cases(self):
-        for (mode, call), case in ((m, case) for m in CALLS.items() for case in DATA["cases"]):
-            with self.subTest(mode=mode, case=case["name"]), \
-                    mock.patch.dict(os.environ, case.get("parent", {})):
-                if "reply" in case:
-                    self.assertEqual(call(case, **options_of(case)), result_of(case["reply"]))
-                    if "trace" in case:  # what corvane-sim traced last: the session, the response
-                        traced = Path(case["options"]["env"]["CORVANE_SIM_TRACE"]).read_bytes()
-                        for line, want in zip(traced.splitlines()[-2:], case["trace"]):
-                            self.assertEqual({k: json.loads(line)[k] for k in want}, want)
-                    continue
-                with self.assertRaises(ERRORS.get(case["error"]) or getattr(c, case["error"])) as caught:
-                    call(case, **options_of(case))
-                error = caught.exception
-                self.assertFalse((DIR / "marks.started").exists(), "a process was started")
-                self.assertEqual(getattr(error, "kind", None), case.get("kind"), error)
-                if isinstance(error, c.CorvaneError):
-                    code = "processFailed" if case["error"] == "ProcessError" else case.get("code")
-                    self.assertEqual(error.code, code or error.code, error)
-                    self.assertEqual(getattr(error, "reason_code", None), case.get("reasonCode"))
-                self.assertTrue(str(error).startswith(case.get("message", "")), error)
-                for word in case.get("words", []):
-                    self.assertIn(word, str(error))
+        for case in DATA["cases"]:
+            for mode, call in modes_of(case).items():
+                expected = {**case, **(case.get("asStream", {}) if mode in STREAMS else {})}
+                with self.subTest(mode=mode, case=case["name"]), \
+                        mock.patch.dict(os.environ, case.get("parent", {})):
+                    pieces, result = call(case, **options_of(case))
+                    if "pieces" in expected and pieces is not None:
+                        self.assertEqual(pieces, expected["pieces"])
+                    if "reply" in expected:
+                        if isinstance(result, Exception):
+                            raise result
+                        self.assertEqual(result, result_of(expected["reply"]))
+                        if pieces is not None:
+                            self.assertEqual(joined(pieces), result.content)
+                        if "trace" in expected:  # corvane-sim's last two lines: session, response
+                            traced = Path(case["options"]["env"]["CORVANE_SIM_TRACE"]).read_bytes()
+                            for line, want in zip(traced.splitlines()[-2:], expected["trace"]):
+                                self.assertEqual({k: json.loads(line)[k] for k in want}, want)
+                        continue
+                    self.check_error(expected, result)
+
+    def check_error(self, case, error):
+        self.assertIsInstance(error, ERRORS.get(case["error"]) or getattr(c, case["error"]))
+        self.assertFalse((DIR / "marks.started").exists(), "a process was started")
+        self.assertEqual(getattr(error, "kind", None), case.get("kind"), error)
+        if isinstance(error, c.CorvaneError):
+            code = "processFailed" if case["error"] == "ProcessError" else case.get("code")
+            self.assertEqual(error.code, code or error.code, error)
+            self.assertEqual(getattr(error, "reason_code", None), case.get("reasonCode"))
+        self.assertTrue(str(error).startswith(case.get("message", "")), error)
+        for word in case.get("words", []):
+            self.assertIn(word, str(error))
 
     def test_reply_kinds(self):
         replies = DIR / "replies"
@@ -116,6 +182,12 @@ class ClientTest(unittest.TestCase):
                 self.assertEqual((caught.exception.code, getattr(caught.exception, "reason_code",
                                                                   None), str(caught.exception)),
                                  (code, reason_code, text))
+                if mode == "blocking":
+                    for read in STREAMS.values():
+                        self.check_error({"error": error.__name__, "code": code,
+                                          "reasonCode": reason_code, "message": text},
+                                         read({"stream": {"messages": []}}, executable=replies,
+                                              env=env)[1])
                 env = {"CORVANE_FAKE_STATUS": "0",
                        "CORVANE_FAKE_REPLY": json.dumps({"available": False, "reason": text})}
                 unavailable = reason_code if code == "unavailable" else "other"
@@ -157,3 +229,75 @@ class ClientTest(unittest.TestCase):
                 # /proc lists a process until it has been reaped.
                 self.assertFalse(Path(f"/proc/{pid}").exists(), f"process {pid} outlived the call")
                 self.assertLess(time.monotonic() - start, 5)
+
+
+def stop_blocking(case, options, request):
+    pieces = []
+    try:
+        if case["stop"] == "break":
+            for piece in c.stream(request, **options):  # nothing else holds the stream
+                pieces.append(piece)
+                if len(pieces) == case["after"]:
+                    break
+            return pieces, None
+        answer = c.stream(request, **options)
+        for piece in answer:
+            pieces.append(piece)
+            if len(pieces) == case["after"] and case["stop"] == "abort":
+                answer.close()
+        return pieces, None
+    except c.ProcessError as error:
+        return pieces, error
+
+
+async def stop_async(case, options, request):
+    pieces = []
+    if case["stop"] == "break":
+        async with c.stream_async(request, **options) as answer:
+            async for piece in answer:
+                pieces.append(piece)
+                if len(pieces) == case["after"]:
+                    break
+        with unittest.TestCase().assertRaises(RuntimeError):
+            answer.answer
+        return pieces, None
+
+    async def read():
+        async for piece in c.stream_async(request, **options):
+            pieces.append(piece)
+    task = asyncio.ensure_future(read())
+    while case["stop"] == "abort" and len(pieces) < case["after"] and not task.done():
+        await asyncio.sleep(0.01)
+    if case["stop"] == "abort":
+        task.cancel()
+    try:
+        await task
+    except (c.ProcessError, asyncio.CancelledError) as error:
+        return pieces, error
+    return pieces, None
+
+
+class StreamStopTest(unittest.TestCase):
+    def test_a_stream_left_mid_answer_leaves_no_process(self):
+        runs = {"blocking": stop_blocking,
+                "asyncio": lambda *arguments: asyncio.run(stop_async(*arguments))}
+        for (mode, run), case in ((r, case) for r in runs.items() for case in DATA["cases"]
+                                  if "stop" in case):
+            with self.subTest(mode=mode, case=case["name"]):
+                pid_file = Path(case["options"]["executable"] + ".pid")
+                if pid_file.exists():
+                    pid_file.unlink()
+                options = {**case["options"], **({"timeout": 1} if case["stop"] == "timeout" else {})}
+                start = time.monotonic()
+                pieces, error = run(case, options, revive(case["stream"]))
+                if case["stop"] == "timeout":
+                    self.assertGreaterEqual(len(pieces), case["after"])
+                    self.assertEqual(getattr(error, "kind", None), "timeout", error)
+                else:
+                    self.assertEqual(len(pieces), case["after"])
+                    cancelled = mode == "asyncio" and case["stop"] == "abort"
+                    self.assertIsInstance(error, asyncio.CancelledError if cancelled else type(None))
+                # /proc lists a process until it has been reaped.
+                pid = int(pid_file.read_text())
+                self.assertFalse(Path(f"/proc/{pid}").exists(), f"process {pid} outlived the stream")
+                self.assertLess(time.monotonic() - start, 2.5)

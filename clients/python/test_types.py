@@ -15,7 +15,7 @@ TOOLS = os.environ.get("CORVANE_CLIENT_TOOLS")
 EXAMPLE = """\
 import asyncio
 from pathlib import Path
-from typing import List, Optional
+from typing import Callable, List, Optional
 
 import corvane_client as c
 
@@ -41,6 +41,23 @@ def retry_later(error: c.CorvaneError) -> bool:
     return error.code == "generationFailed" or reason == "modelNotReady"
 
 
+def window(show: Callable[[str], None]) -> c.ChatAnswer:
+    text = ""
+    with c.stream({"messages": [{"role": "user", "content": "Hi"}]}, timeout=60) as answer:
+        for piece in answer:
+            text = piece.text if piece.kind == "replace" else text + piece.text
+            show(text)
+    return answer.answer
+
+
+async def window_async() -> str:
+    pieces: List[c.StreamPiece] = []
+    async with c.stream_async("{}", executable="corvane-sim") as answer:
+        async for piece in answer:
+            pieces.append(piece)
+    return answer.answer.content + str(len(pieces))
+
+
 def mistakes(error: c.ProcessError) -> None:
 """
 # Lines put into mistakes() above, each with the error code of mypy's complaint about it.
@@ -55,6 +72,10 @@ MISTAKES = [
     ('print(error.code == "timeout")', "comparison-overlap"),
     ('print(c.RefusalError("x").reason_code == "notReady")', "comparison-overlap"),
     ('print(c.availability().reason_code == "os-too-old")', "comparison-overlap"),
+    ('print([p.kind == "append" for p in c.stream({"messages": []})])', "comparison-overlap"),
+    ('print(c.stream({"messages": []}).answer.finishReason)', "attr-defined"),
+    ('print(c.stream({"messages": []}, timeout="60"))', "arg-type"),
+    ('print([p for p in c.stream_async({"messages": []})])', "attr-defined"),
 ]
 
 

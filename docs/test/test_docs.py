@@ -8,6 +8,7 @@ so that a page and its test cannot drift apart:
   standard error (no traceback) and no process left;
 - the program's texts on the page: both clients' shared rows classify each, and the manual page
   lists each;
+- the protocol page's chat windows, which read a stream, with a window that records what it shows;
 - scripts/demo.sh, whose output is the README's transcript (less corvane-apple-sim's report, which
   only a machine with Swift prints).
 
@@ -159,6 +160,46 @@ class ShutdownRecipesTest(unittest.TestCase):
                     self.assertEqual((process.returncode, errors.decode(), output.decode()),
                                      (status, "", ""))
                     self.assertFalse(running(int(pid_file.read_text())), "corvane-sim outlived it")
+
+
+class ChatWindowTest(unittest.TestCase):
+    """Each client's chat window on the protocol page, run as written against corvane-sim, shows
+    the answer growing a word at a time and keeps the whole answer in the history."""
+
+    SHOWN = ["Pivot ", "Pivot tables ", "Pivot tables group."]
+
+    def window(self, language, starting):
+        code = [text for _, text in blocks(PAGE, language) if text.startswith(starting)]
+        self.assertEqual(len(code), 1, f"no single {language} block starting {starting!r}")
+        return code[0]
+
+    def run_window(self, command, file, program):
+        with tempfile.TemporaryDirectory(prefix="corvane-doc-window-") as scratch:
+            Path(scratch, file).write_text(program)
+            env = {"PATH": os.environ["PATH"], "PYTHONPATH": str(ROOT / "clients/python"),
+                   "CORVANE_SIM_RESPONSE": self.SHOWN[-1]}
+            return json.loads(run(command + [file], cwd=scratch, env=env))
+
+    def test_the_node_window(self):
+        code = self.window("js", 'import { stream } from "corvane-client";')
+        code = code.replace('"corvane-client"', json.dumps((ROOT / "clients/node/corvane.js").as_uri()))
+        shown = self.run_window(["node"], "window.mjs", (
+            f"const corvanePath = {json.dumps(str(SIM))}, controller = new AbortController(), shown = [];\n"
+            'const history = [{ role: "user", content: "Hi" }], bubble = { set textContent(text) { shown.push(text); } };\n'
+            f"{code}console.log(JSON.stringify([shown, history.at(-1)]));\n"))
+        self.assertEqual(shown, [self.SHOWN, {"role": "assistant", "content": self.SHOWN[-1]}])
+
+    def test_the_python_windows(self):
+        code = self.window("python", "from corvane_client import stream, stream_async")
+        shown = self.run_window([sys.executable], "window.py", (
+            "import asyncio, json\n"
+            f"corvane_path, shown = {str(SIM)!r}, []\n"
+            'history = [{"role": "user", "content": "Hi"}]\n'
+            "class Bubble:\n    def set_text(self, text): shown.append(text)\n"
+            f"bubble = Bubble()\n{code}"
+            "asyncio.run(window_async())\n"
+            "print(json.dumps([shown, history[-1]]))\n"))
+        self.assertEqual(shown, [self.SHOWN, {"role": "assistant", "content": self.SHOWN[-1]}])
 
 
 def running(pid):

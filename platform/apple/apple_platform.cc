@@ -44,6 +44,14 @@ static void completeGeneration(void* context, std::int32_t ok, const char* text,
   static_cast<GenerationCompletion*>(context)->generationFinished(std::move(outcome));
 }
 
+// Called by the bridge for each new piece of a streamed answer, before the completion and on its
+// thread. The text is lent; the core copies what it keeps.
+static void reportProgress(void* context, std::int32_t replaces, const char* text,
+                           std::size_t length) {
+  static_cast<GenerationCompletion*>(context)->generationProgressed(
+      length == 0 ? std::string_view() : std::string_view(text, length), replaces != 0);
+}
+
 }  // extern "C"
 
 // A std::string_view may hold a null pointer when empty, and the bridge reads NULL as "no text"
@@ -88,10 +96,17 @@ std::error_code ApplePlatform::startGeneration(GenerationJob job,
   }
   const std::optional<std::string>& instructions = job.instructions;
   // The bridge copies every byte before it returns, so the job may go when this returns.
-  const std::int32_t refused = corvane_fm_generate(
-      instructions ? bytesOf(*instructions) : nullptr, instructions ? instructions->size() : 0,
-      bytesOf(job.prompt), job.prompt.size(), job.options.temperature,
-      job.options.maximumResponseTokens, completeGeneration, &completion);
+  const char* instructionsBytes = instructions ? bytesOf(*instructions) : nullptr;
+  const std::size_t instructionsSize = instructions ? instructions->size() : 0;
+  const std::int32_t refused =
+      job.streamed
+          ? corvane_fm_stream(instructionsBytes, instructionsSize, bytesOf(job.prompt),
+                              job.prompt.size(), job.options.temperature,
+                              job.options.maximumResponseTokens, reportProgress, completeGeneration,
+                              &completion)
+          : corvane_fm_generate(instructionsBytes, instructionsSize, bytesOf(job.prompt),
+                                job.prompt.size(), job.options.temperature,
+                                job.options.maximumResponseTokens, completeGeneration, &completion);
   // A refused start never calls the completion.
   if (refused != 0)
     return finishAtOnce(completion, "the on-device model did not accept the request");

@@ -55,12 +55,34 @@ extern "C" std::int32_t corvane_fm_generate(const char* instructions, std::size_
   return 0;
 }
 
+// A streamed generation: the scripted answer in two pieces (the second lent as the first is), then
+// a revision to the whole answer, then the completion as for a complete one.
+extern "C" std::int32_t corvane_fm_stream(const char* instructions, std::size_t instructionsLen,
+                                          const char* prompt, std::size_t promptLen,
+                                          double temperature, std::int64_t maximumResponseTokens,
+                                          corvane_fm_progress progress,
+                                          corvane_fm_completion completion, void* context) {
+  bridge.log += "stream; ";
+  const std::string text = bridge.script.text;
+  const std::size_t half = text.size() / 2;
+  progress(context, 0, text.data(), half);
+  progress(context, 0, text.data() + half, text.size() - half);
+  progress(context, 1, text.data(), text.size());
+  return corvane_fm_generate(instructions, instructionsLen, prompt, promptLen, temperature,
+                             maximumResponseTokens, completion, context);
+}
+
 namespace corvane {
 namespace {
 
-// Records the outcome and the thread it arrived on.
+// Records the outcome and the thread it arrived on, and a streamed answer's pieces.
 struct Recorder final : GenerationCompletion {
   std::promise<std::pair<GenerationOutcome, std::thread::id>> finished;
+  std::string pieces;
+  void generationProgressed(std::string_view text, bool replacesAll) noexcept override {
+    pieces.push_back(replacesAll ? '=' : '+');
+    pieces.append(text).push_back(';');
+  }
   void generationFinished(GenerationOutcome outcome) noexcept override {
     finished.set_value({std::move(outcome), std::this_thread::get_id()});
   }
@@ -69,12 +91,13 @@ struct Recorder final : GenerationCompletion {
 struct Finished {
   GenerationOutcome outcome;
   bool onCallingThread = false;
+  std::string pieces;
 };
 
 // What the adapter reports with the bridge scripted so, with a deadline: an adapter whose
 // completion never comes fails instead of hanging.
 Finished generate(const Script& script, std::optional<std::string_view> instructions,
-                  std::string prompt) {
+                  std::string prompt, bool streamed = false) {
   bridge.script = script;
   bridge.log.clear();
   ApplePlatform platform;
@@ -82,14 +105,15 @@ Finished generate(const Script& script, std::optional<std::string_view> instruct
   auto finished = recorder.finished.get_future();
   GenerationJob job{instructions ? std::optional<std::string>(*instructions) : std::nullopt,
                     std::move(prompt),
-                    {0.5, 256}};
+                    {0.5, 256},
+                    streamed};
   EXPECT_FALSE(platform.startGeneration(std::move(job), recorder));
   const bool ready = finished.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
   if (bridge.completer.joinable()) bridge.completer.join();
   EXPECT_TRUE(ready) << "the completion was never called";
   if (!ready) return {};
   auto [outcome, thread] = finished.get();
-  return {std::move(outcome), thread == std::this_thread::get_id()};
+  return {std::move(outcome), thread == std::this_thread::get_id(), recorder.pieces};
 }
 
 // Absent, empty (with and without an address) and present instructions reach the bridge as such;
@@ -117,6 +141,15 @@ TEST(ApplePlatform, Generation) {
     // The adapter calls the completion on the bridge's thread, whichever that is, and adds none.
     EXPECT_EQ(finished.onCallingThread, !script.fromAnotherThread);
   }
+}
+
+// A streamed job goes to the bridge's streaming function; each piece reaches the core as it was
+// lent, a revision as a replacement, and the completion follows as for a complete response.
+TEST(ApplePlatform, StreamedGeneration) {
+  const Finished finished = generate({.text = "abcd"}, std::nullopt, "prompt", true);
+  EXPECT_EQ(bridge.log, "os 26.0.0; stream; generate NULL | prompt | 0.500000 256; ");
+  EXPECT_EQ(finished.pieces, "+ab;+cd;=abcd;");
+  EXPECT_TRUE(finished.outcome.succeeded && finished.outcome.text == "abcd");
 }
 
 }  // namespace

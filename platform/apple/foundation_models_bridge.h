@@ -51,6 +51,23 @@ int32_t corvane_fm_generate(const char* instructions, size_t instructions_len, c
                             size_t prompt_len, double temperature, int64_t maximum_response_tokens,
                             corvane_fm_completion completion, void* context);
 
+/* The answer of a streamed generation as it grows. replaces = 0: text goes on from the answer so
+   far; replaces = 1: text is the whole answer so far instead (the model revised what it had
+   written). text holds text_len bytes of UTF-8, is not NUL-terminated, is valid only during this
+   call, and may be NULL when text_len is 0. Runs on the thread the completion will run on, before
+   it; never after it. */
+typedef void (*corvane_fm_progress)(void* context, int32_t replaces, const char* text,
+                                    size_t text_len);
+
+/* As corvane_fm_generate, but the response is asked for as it is written: progress runs for each
+   new piece of the answer, then completion once, with ok = 1 and the whole answer (the text as
+   the last piece left it) or with ok = 0 and the failure, which may come after some pieces.
+   Refused as corvane_fm_generate is, or when progress is NULL. */
+int32_t corvane_fm_stream(const char* instructions, size_t instructions_len, const char* prompt,
+                          size_t prompt_len, double temperature, int64_t maximum_response_tokens,
+                          corvane_fm_progress progress, corvane_fm_completion completion,
+                          void* context);
+
 #ifdef __cplusplus
 }
 #endif

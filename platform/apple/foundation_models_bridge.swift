@@ -32,6 +32,19 @@ private struct Completion: @unchecked Sendable {
   }
 }
 
+// The C++ progress callback of a streamed generation, carried like the completion: it is called
+// only before the completion, from the same task.
+private struct Progress: @unchecked Sendable {
+  let function: corvane_fm_progress
+  let context: UnsafeMutableRawPointer?
+
+  // Lends `bytes` for the duration of the call; the C++ side copies them.
+  func deliver(replaces: Bool, _ bytes: UnsafeBufferPointer<UInt8>) {
+    let start = UnsafeRawPointer(bytes.baseAddress)?.assumingMemoryBound(to: CChar.self)
+    function(context, replaces ? 1 : 0, start, bytes.count)
+  }
+}
+
 // Decodes bytes lent by C++; ill-formed UTF-8 becomes U+FFFD, an embedded NUL stays.
 private func decodedText(_ start: UnsafePointer<CChar>, _ count: Int) -> String {
   String(decoding: UnsafeRawBufferPointer(start: start, count: count), as: UTF8.self)
@@ -80,6 +93,37 @@ private func generateResponse(
   }
 }
 
+// One streamed response on a session made for it alone. Each snapshot holds the whole text so
+// far; what it adds to the one before goes to `progress`, or, should a snapshot not go on from the
+// one before (the model revised its text), the whole snapshot. The answer is the last snapshot's
+// text: it is what the pieces add up to.
+@available(macOS 26.0, *)
+private func streamResponse(
+  instructions: String?, prompt: String, options: GenerationOptions, progress: Progress
+) async -> (succeeded: Bool, text: String) {
+  let session = LanguageModelSession(model: .default, tools: [], instructions: instructions)
+  var written = ""
+  do {
+    var snapshots = session.streamResponse(to: prompt, options: options).makeAsyncIterator()
+    while let snapshot = try await snapshots.next() {
+      var text = snapshot.content
+      let goesOn = text.utf8.starts(with: written.utf8)
+      let before = written.utf8.count
+      text.withUTF8 { bytes in
+        if !goesOn {
+          progress.deliver(replaces: true, bytes)
+        } else if bytes.count > before {
+          progress.deliver(replaces: false, UnsafeBufferPointer(rebasing: bytes[before...]))
+        }
+      }
+      written = text
+    }
+    return (true, written)
+  } catch {
+    return (false, describe(error))
+  }
+}
+
 @implementation @_cdecl("corvane_fm_generate")
 nonisolated func corvane_fm_generate(
   _ instructions: UnsafePointer<CChar>?, _ instructionsLength: Int,
@@ -104,6 +148,35 @@ nonisolated func corvane_fm_generate(
   Task.detached {
     let outcome = await generateResponse(
       instructions: instructionsText, prompt: promptText, options: options)
+    delivery.deliver(succeeded: outcome.succeeded, outcome.text)
+  }
+  return started
+}
+
+@implementation @_cdecl("corvane_fm_stream")
+nonisolated func corvane_fm_stream(
+  _ instructions: UnsafePointer<CChar>?, _ instructionsLength: Int,
+  _ prompt: UnsafePointer<CChar>?, _ promptLength: Int,
+  _ temperature: Double, _ maximumResponseTokens: Int64,
+  _ progress: corvane_fm_progress?, _ completion: corvane_fm_completion?,
+  _ context: UnsafeMutableRawPointer?
+) -> Int32 {
+  guard #available(macOS 26.0, *) else { return refused }
+  guard let prompt, let progress, let completion, maximumResponseTokens > 0 else {
+    return refused
+  }
+
+  // Copied now, as for a complete response.
+  let instructionsText = instructions.map { decodedText($0, instructionsLength) }
+  let promptText = decodedText(prompt, promptLength)
+  let pieces = Progress(function: progress, context: context)
+  let delivery = Completion(function: completion, context: context)
+  let options = GenerationOptions(
+    temperature: temperature, maximumResponseTokens: Int(maximumResponseTokens))
+
+  Task.detached {
+    let outcome = await streamResponse(
+      instructions: instructionsText, prompt: promptText, options: options, progress: pieces)
     delivery.deliver(succeeded: outcome.succeeded, outcome.text)
   }
   return started

@@ -8,7 +8,7 @@
 namespace corvane {
 namespace {
 
-GenerationOutcome noModel(const GenerationJob&) {
+GenerationOutcome noModel(const GenerationJob&, GenerationCompletion&) {
   return {false, "no on-device model on this system"};
 }
 

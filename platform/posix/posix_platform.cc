@@ -26,9 +26,10 @@ struct GenerationStart {
   BlockingGeneration generate;
 };
 
-GenerationOutcome generateOrFail(BlockingGeneration generate, const GenerationJob& job) noexcept {
+GenerationOutcome generateOrFail(BlockingGeneration generate, const GenerationJob& job,
+                                 GenerationCompletion& progress) noexcept {
   try {
-    return generate(job);
+    return generate(job, progress);
   } catch (const std::bad_alloc&) {
     GenerationOutcome outcome;
     outcome.succeeded = false;
@@ -52,7 +53,7 @@ void* runGeneration(void* record) noexcept {
   {
     const std::unique_ptr<GenerationStart> start(static_cast<GenerationStart*>(record));
     completion = start->completion;
-    outcome = generateOrFail(start->generate, start->job);
+    outcome = generateOrFail(start->generate, start->job, *completion);
   }
   completion->generationFinished(std::move(outcome));
   return nullptr;

@@ -19,8 +19,10 @@ class PosixPlatform : public Platform {
   void writeStandardOutput(std::string_view bytes) override;
 };
 
-// One whole response to a job, blocking the calling thread until it is there.
-using BlockingGeneration = GenerationOutcome (*)(const GenerationJob& job);
+// One whole response to a job, blocking the calling thread until it is there; a streamed job's
+// answer is reported to `progress` as it grows, on the calling thread, before the return.
+using BlockingGeneration = GenerationOutcome (*)(const GenerationJob& job,
+                                                 GenerationCompletion& progress);
 
 // Starts a thread that runs `generate` on `job` and hands its outcome to `completion`; the job and
 // everything else the thread owns are freed on that thread before the completion is called. A

@@ -25,12 +25,13 @@ ModelAvailability modelAvailability();
 void openSession(std::optional<std::string_view> instructions, std::size_t tools);
 
 // A request for one response under the options the caller set (absent: not set; `sampling` names
-// the sampling mode, absent when the model's default applies). Returns how long the response is to
-// take: CORVANE_SIM_DELAY_MS.
+// the sampling mode, absent when the model's default applies), complete or `streamed`. Returns how
+// long the response is to take: CORVANE_SIM_DELAY_MS (for a streamed one, before each piece).
 std::chrono::milliseconds requestResponse(std::string_view prompt,
                                           std::optional<double> temperature,
                                           std::optional<std::int64_t> maximumResponseTokens,
-                                          std::optional<std::string_view> sampling);
+                                          std::optional<std::string_view> sampling,
+                                          bool streamed = false);
 
 // The response, once that time has passed. It fails when CORVANE_SIM_ERROR or
 // CORVANE_SIM_ERROR_KIND is set: with the failure the kind names, described by CORVANE_SIM_ERROR,
@@ -42,7 +43,21 @@ struct Response {
 };
 Response response();
 
-// The whole of one response on the calling thread: a session, the request, the wait, the outcome.
-GenerationOutcome respond(const GenerationJob& job);
+// How a streamed response comes: the text it is made of (CORVANE_SIM_RESPONSE, else the prompt),
+// cut into pieces of CORVANE_SIM_PIECE_LENGTH code points (unset: a word each; see pieceEnd in
+// sim_settings.h); when the response fails (CORVANE_SIM_ERROR or CORVANE_SIM_ERROR_KIND), it
+// fails after CORVANE_SIM_FAIL_AFTER pieces (unset: before the first, as a complete response
+// fails).
+struct StreamedResponse {
+  std::string_view text;
+  std::uint64_t pieceLength = 0;
+  std::uint64_t pieces = 0;  // how many pieces come before the outcome
+  Response outcome;          // a failure, or a success whose answer is the whole text
+};
+StreamedResponse streamedResponse(std::string_view prompt);
+
+// The whole of one response on the calling thread: a session, the request, the wait, the outcome;
+// a streamed job's pieces are reported to `progress` first, the delay before each.
+GenerationOutcome respond(const GenerationJob& job, GenerationCompletion& progress);
 
 }  // namespace corvane::sim

@@ -84,4 +84,32 @@ std::uint64_t parseDelayMs(const char* value) {
   return ms < delayMsMax ? ms : delayMsMax;
 }
 
+std::uint64_t parseCount(const char* value) {
+  constexpr std::uint64_t countMax = 1'000'000'000;
+  if (value == nullptr) return 0;
+  const char* end = value + std::strlen(value);
+  std::uint64_t count = 0;
+  const auto [stop, error] = std::from_chars(value, end, count);
+  if (error == std::errc::result_out_of_range) return countMax;
+  if (error != std::errc() || stop != end) return 0;
+  return count < countMax ? count : countMax;
+}
+
+std::size_t pieceEnd(std::string_view answer, std::size_t from, std::uint64_t pieceLength) {
+  const auto startsCodePoint = [&](std::size_t at) {
+    return (static_cast<unsigned char>(answer[at]) & 0xC0) != 0x80;
+  };
+  std::size_t at = from + 1;
+  if (pieceLength > 0) {
+    for (std::uint64_t codePoints = 1; at < answer.size(); ++at) {
+      if (startsCodePoint(at) && ++codePoints > pieceLength) break;
+    }
+    return at;
+  }
+  while (at < answer.size() && answer[at - 1] == ' ') ++at;  // a piece may begin with spaces
+  while (at < answer.size() && answer[at] != ' ') ++at;
+  while (at < answer.size() && answer[at] == ' ') ++at;
+  return at;
+}
+
 }  // namespace corvane::sim

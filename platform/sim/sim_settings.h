@@ -2,6 +2,7 @@
 // each function says what such a value means.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -31,5 +32,14 @@ ModelFailure parseModelFailure(const char* value);
 
 // Decimal milliseconds. Unset or unreadable: 0. Capped at one day.
 std::uint64_t parseDelayMs(const char* value);
+
+// A decimal count (of code points a piece, of pieces before a failure). Unset or unreadable: 0.
+// Capped at a billion.
+std::uint64_t parseCount(const char* value);
+
+// Where the piece of a streamed answer that begins at byte `from` (< answer.size()) ends:
+// after `pieceLength` code points, or with 0, after the next word and the spaces that follow it.
+// Code points are told by their lead bytes alone, so bytes that are not UTF-8 still make pieces.
+std::size_t pieceEnd(std::string_view answer, std::size_t from, std::uint64_t pieceLength);
 
 }  // namespace corvane::sim

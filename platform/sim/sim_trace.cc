@@ -102,9 +102,10 @@ void traceSession(std::optional<std::string_view> instructions, std::size_t tool
 
 void traceRespond(std::string_view prompt, std::optional<double> temperature,
                   std::optional<std::int64_t> maximumResponseTokens,
-                  std::optional<std::string_view> sampling, bool mainThread) {
+                  std::optional<std::string_view> sampling, bool mainThread, bool streamed) {
   trace([&] {
-    std::string line = "{\"op\":\"respond\",\"prompt\":";
+    std::string line =
+        streamed ? "{\"op\":\"streamResponse\",\"prompt\":" : "{\"op\":\"respond\",\"prompt\":";
     appendJsonString(line, prompt);
     line.append(",\"temperature\":");
     if (temperature) {

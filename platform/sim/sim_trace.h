@@ -17,8 +17,9 @@ void traceAvailability(ModelAvailability result);
 void traceSession(std::optional<std::string_view> instructions, std::size_t tools);
 
 // `sampling` names the sampling mode the caller set, or is absent when the model's default applies.
+// A streamed request is traced as the operation "streamResponse", a complete one as "respond".
 void traceRespond(std::string_view prompt, std::optional<double> temperature,
                   std::optional<std::int64_t> maximumResponseTokens,
-                  std::optional<std::string_view> sampling, bool mainThread);
+                  std::optional<std::string_view> sampling, bool mainThread, bool streamed = false);
 
 }  // namespace corvane::sim

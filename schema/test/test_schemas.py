@@ -18,7 +18,8 @@ ROOT = Path(__file__).resolve().parents[2]
 EXE = {"sim": os.environ.get("CORVANE_SIM", str(ROOT / "build/corvane-sim")),
        "corvane": os.environ.get("CORVANE", str(ROOT / "build/corvane"))}
 DATA = json.loads((ROOT / "schema/test/data/cases.json").read_text("utf-8"))
-SHAPES = {"availability": "availability-reply", "answer": "chat-answer", "error": "error-reply"}
+SHAPES = {"availability": "availability-reply", "answer": "chat-answer", "error": "error-reply",
+          "piece": "stream-piece"}
 SCHEMAS = {n: json.loads((ROOT / f"schema/{n}.schema.json").read_text("utf-8"))
            for n in [*SHAPES.values(), "chat-request"]}
 STDIN = {"closed": lambda: os.close(0),
@@ -64,6 +65,20 @@ class SchemaTest(unittest.TestCase):
                 for shape, schema in SHAPES.items():
                     self.assertEqual(valid(json.loads(out), schema),
                                      shape == case["shape"], f"{out.strip()} against {schema}")
+
+    def test_stream_lines_match_exactly_their_own_schemas(self):
+        for case in DATA["streams"]:
+            with self.subTest(case["name"]):
+                code, out, err = run({**case, "args": ["stream"]})
+                self.assertEqual((code, err), (0, b""), out)
+                lines = out.split("\n")
+                self.assertEqual(lines.pop(), "")
+                self.assertGreater(len(lines), 1, out)
+                for number, line in enumerate(lines):
+                    expected = case["last"] if number == len(lines) - 1 else "piece"
+                    for shape, schema in SHAPES.items():
+                        self.assertEqual(valid(json.loads(line), schema), shape == expected,
+                                         f"{line} against {schema}")
 
     def test_reply_schemas_take_new_members_and_refuse_near_misses(self):
         for group, accepted in [("new members", True), ("near misses", False)]:

@@ -1,5 +1,6 @@
 // The Node client through the cases it shares with the Python client (../../data/cases.json, which
-// says how they read), through runs stopped midway, and with a signal aborted before the call.
+// says how they read), chat() and stream() alike, through runs stopped midway, and with a signal
+// aborted before the call.
 import { test } from "node:test";
 import assert from "node:assert/strict";
 import childProcess from "node:child_process";
@@ -11,7 +12,7 @@ import { setTimeout as sleep } from "node:timers/promises";
 import { fileURLToPath } from "node:url";
 import * as corvane from "../corvane.js";
 
-const { availability, chat, AbortError, CorvaneError } = corvane;
+const { availability, chat, stream, AbortError, CorvaneError } = corvane;
 const sim = resolve(process.env.CORVANE_SIM ?? fileURLToPath(new URL("../../../build/corvane-sim", import.meta.url)));
 const dir = mkdtempSync(join(tmpdir(), "corvane-node-client-"));
 process.on("exit", () => rmSync(dir, { recursive: true, force: true }));
@@ -56,28 +57,83 @@ function is(expected, error) {
   return true;
 }
 
+// Reads stream() to its end: settles to its pieces, as [kind, text] pairs, and its answer or error.
+async function streamed(request, options) {
+  const pieces = [];
+  const answer = stream(request, options);
+  try {
+    for await (const { kind, text } of answer) pieces.push([kind, text]);
+  } catch (error) {
+    await assert.rejects(answer.answer, (rejected) => rejected === error);
+    return { pieces, error };
+  }
+  return { pieces, value: await answer.answer };
+}
+
+// The answer the pieces make, starting over at each replace.
+const joined = (pieces) => pieces.reduce((text, [kind, piece]) => (kind === "replace" ? piece : text + piece), "");
+
 test("shared cases", async (t) => {
-  for (const { name, chat: request, options: { timeout, ...options }, parent = {}, node, ...shared } of data.cases) {
-    const expected = node ? { name, ...node } : shared;
-    await t.test(name, async () => {
-      if (timeout !== undefined) options.timeoutMs = timeout?.$number ? Number(timeout.$number) : timeout;
-      const saved = { ...process.env };
-      Object.assign(process.env, parent);
-      const call = request === undefined ? availability(options) : chat(revive(request), options);
-      const settled = await call.then((value) => ({ value }), (error) => ({ error })).finally(() => {
-        for (const key of Object.keys(parent)) key in saved ? (process.env[key] = saved[key]) : delete process.env[key];
+  for (const { name, chat: request, stream: streamRequest, options: { timeout, ...options }, parent = {}, node, asStream, ...shared } of data.cases) {
+    if (shared.stop) continue; // below
+    const modes = request !== undefined ? ["chat", "stream"] : streamRequest !== undefined ? ["stream"] : ["availability"];
+    for (const mode of modes) {
+      const expected = { ...(node ? { name, ...node } : shared), ...(mode === "stream" ? asStream : {}) };
+      await t.test(`${name} (${mode})`, async () => {
+        if (timeout !== undefined) options.timeoutMs = timeout?.$number ? Number(timeout.$number) : timeout;
+        const saved = { ...process.env };
+        Object.assign(process.env, parent);
+        const call = mode === "availability" ? availability(options)
+          : mode === "chat" ? chat(revive(request), options).then((value) => ({ value }), (error) => ({ error }))
+          : streamed(revive(request ?? streamRequest), options);
+        const settled = await Promise.resolve(call).then((value) => (mode === "availability" ? { value } : value), (error) => ({ error })).finally(() => {
+          for (const key of Object.keys(parent)) key in saved ? (process.env[key] = saved[key]) : delete process.env[key];
+        });
+        if (mode === "stream" && expected.pieces) assert.deepEqual(settled.pieces, expected.pieces);
+        if (!expected.reply) {
+          assert.ok("error" in settled, `resolved to ${JSON.stringify(settled.value)}`);
+          assert.ok(!existsSync(join(dir, "marks.started")), "a process was started");
+          return is(expected, settled.error);
+        }
+        if (settled.error) throw settled.error;
+        assert.deepEqual(settled.value, expected.reply);
+        if (mode === "stream") assert.equal(joined(settled.pieces), expected.reply.content);
+        if (!expected.trace) return; // else what corvane-sim traced last: the session, the response
+        const traced = readFileSync(options.env.CORVANE_SIM_TRACE, "utf8").trim().split("\n").slice(-2).map((line) => JSON.parse(line));
+        const members = traced.map((line, i) => Object.fromEntries(Object.keys(expected.trace[i]).map((key) => [key, line[key]])));
+        assert.deepEqual(members, expected.trace);
       });
-      if (!expected.reply) {
-        assert.ok("error" in settled, `resolved to ${JSON.stringify(settled.value)}`);
-        assert.ok(!existsSync(join(dir, "marks.started")), "a process was started");
-        return is(expected, settled.error);
+    }
+  }
+});
+
+test("a stream left mid-answer leaves no process behind", async (t) => {
+  for (const row of data.cases.filter((row) => row.stop)) {
+    await t.test(row.name, async () => {
+      const pidFile = `${row.options.executable}.pid`;
+      rmSync(pidFile, { force: true });
+      const [controller, start, pieces] = [new AbortController(), Date.now(), []];
+      const options = { ...row.options, signal: controller.signal, ...(row.stop === "timeout" && { timeoutMs: 1000 }) };
+      const answer = stream(revive(row.stream), options);
+      let error = null;
+      try {
+        for await (const piece of answer) {
+          pieces.push(piece);
+          if (pieces.length === row.after && row.stop === "break") break;
+          if (pieces.length === row.after && row.stop === "abort") controller.abort(reason);
+        }
+      } catch (caught) {
+        error = caught;
       }
-      if (settled.error) throw settled.error;
-      assert.deepEqual(settled.value, expected.reply);
-      if (!expected.trace) return; // else what corvane-sim traced last: the session, the response
-      const traced = readFileSync(options.env.CORVANE_SIM_TRACE, "utf8").trim().split("\n").slice(-2).map((line) => JSON.parse(line));
-      const members = traced.map((line, i) => Object.fromEntries(Object.keys(expected.trace[i]).map((key) => [key, line[key]])));
-      assert.deepEqual(members, expected.trace);
+      if (row.stop === "break") {
+        assert.equal(error, null);
+        await assert.rejects(answer.answer, (e) => e instanceof AbortError);
+      } else is(row.stop === "abort" ? aborted : row, error);
+      assert.ok(row.stop === "timeout" ? pieces.length >= row.after : pieces.length === row.after, `${pieces.length} pieces`);
+      // The loop ends once the process has ended: /proc lists a process until it has been reaped.
+      const pid = Number(readFileSync(pidFile, "utf8"));
+      assert.ok(pid > 0 && !existsSync(`/proc/${pid}`), `process ${pid} outlived the stream`);
+      assert.ok(Date.now() - start < 2500, "the run was not ended");
     });
   }
 });
@@ -89,6 +145,8 @@ test("reply kinds", async (t) => {
       const env = { CORVANE_FAKE_STATUS: String(status), CORVANE_FAKE_REPLY: JSON.stringify({ error: text }) };
       const error = status === 1 ? "RefusalError" : "GenerationError";
       await assert.rejects(chat({ messages: [] }, { executable: replies, env }), (e) => is({ error, code, reasonCode, message: text }, e));
+      const streamedError = (await streamed({ messages: [] }, { executable: replies, env })).error;
+      is({ error, code, reasonCode, message: text }, streamedError);
       env.CORVANE_FAKE_STATUS = "0";
       env.CORVANE_FAKE_REPLY = JSON.stringify({ available: false, reason: text });
       const unavailable = code === "unavailable" ? reasonCode : "other";
@@ -129,4 +187,10 @@ test("an aborted signal starts no process", async (t) => {
   await sleep(100);
   assert.equal(spawn.mock.callCount(), 0, "spawn was called");
   assert.ok(!existsSync(join(dir, "marks.started")), "a process was started");
+});
+
+test("a stream's answer, awaited with no loop, is chat's", async () => {
+  const request = { messages: [{ role: "user", content: "Hi" }] };
+  const options = { executable: sim, env: { CORVANE_SIM_RESPONSE: "a few words, in pieces" } };
+  assert.deepEqual(await stream(request, options).answer, await chat(request, options));
 });

@@ -16,7 +16,7 @@ const data = JSON.parse(readFileSync(new URL("../../data/cases.json", import.met
 const tsc = spawnSync("tsc", ["--version"]).status === 0;
 
 const keys = (values) => `{ ${[...new Set(values)].map((value) => `${value}: true`).join(", ")} }`;
-const example = `import { availability, chat, CorvaneError, ErrorCode, ProcessError, RefusalError, Role, UnavailableReason } from ${JSON.stringify(client)};
+const example = `import { availability, chat, stream, ChatAnswer, CorvaneError, ErrorCode, ProcessError, RefusalError, Role, StreamPiece, UnavailableReason } from ${JSON.stringify(client)};
 declare global { namespace NodeJS { interface ProcessEnv { [name: string]: string | undefined } type Signals = string } }
 const codes: Record<ErrorCode, true> = ${keys([...data.kinds.map((kind) => kind[2]), "processFailed"])};
 const reasons: Record<UnavailableReason, true> = ${keys(data.kinds.filter((kind) => kind[3]).map((kind) => kind[3]))};
@@ -26,6 +26,20 @@ export async function use(error: CorvaneError, refusal: RefusalError, failure: P
   const later = !found.available && found.reasonCode === "modelNotReady";
   const answer = await chat({ messages: [{ role: roles[0], content: null }, { role: "tool" }], maxTokens: null }, { signal: new AbortController().signal });
   return [codes, reasons, later, answer.content, error.code === "badRequest", refusal.reasonCode === "osTooOld", failure.kind === "timeout"];
+}
+export async function window(show: (text: string) => void): Promise<ChatAnswer> {
+  const answer = stream({ messages: [{ role: "user", content: "Hi" }] }, { timeoutMs: 60000 });
+  let text = "";
+  for await (const piece of answer) {
+    text = piece.kind === "replace" ? piece.text : text + piece.text;
+    show(text);
+  }
+  const pieces: StreamPiece[] = [];
+  const manual = stream("{}");
+  for (let step = await manual.next(); ; step = await manual.next()) {
+    if (step.done) return { ...(await answer.answer), content: step.value.content + pieces.length };
+    pieces.push(step.value);
+  }
 }
 export async function mistakes(error: CorvaneError, refusal: RefusalError, failure: ProcessError): Promise<void> {
 `;
@@ -38,6 +52,9 @@ const MISTAKES = [
   ['console.log(error.code === "timeout");', "TS2367"],
   ['console.log(failure.code === "badRequest");', "TS2367"],
   ['console.log(refusal.reasonCode === "notReady");', "TS2367"],
+  ['for await (const piece of stream({ messages: [] })) console.log(piece.kind === "append");', "TS2367"],
+  ["console.log((await stream({ messages: [] }).answer).text);", "TS2339"],
+  ['stream({ messages: [] }, { timeoutMs: "60" });', "TS2322"],
 ];
 
 test("the declarations hold the table's codes and refuse typed mistakes", { skip: !tsc && "no tsc (Debian's node-typescript)" }, (t) => {

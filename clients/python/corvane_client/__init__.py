@@ -2,7 +2,8 @@
 one JSON line back. Standard library only; Python 3.8 or later.
 
 availability() and chat() block until the program has answered; availability_async() and
-chat_async() are their asyncio counterparts."""
+chat_async() are their asyncio counterparts. stream() and stream_async() hand out the answer as it
+is written, piece by piece."""
 
 from __future__ import annotations
 
@@ -12,10 +13,14 @@ import json
 import math
 import os
 import re
+import selectors
 import subprocess
+import time
 from dataclasses import dataclass
+from types import TracebackType
 from typing import (
-    Any, Dict, List, Literal, Mapping, Optional, Sequence, Set, Tuple, TypedDict, Union
+    Any, AsyncGenerator, AsyncIterator, Dict, Generator, Iterator, List, Literal, Mapping,
+    Optional, Sequence, Set, Tuple, Type, TypedDict, Union
 )
 
 StrPath = Union[str, "os.PathLike[str]"]
@@ -23,10 +28,13 @@ _Reply = Dict[str, Any]
 
 __all__ = [
     "Availability",
+    "AsyncChatStream",
     "ChatAnswer",
+    "ChatStream",
     "ChatMessage",
     "ChatRequest",
     "Role",
+    "StreamPiece",
     "ErrorCode",
     "UnavailableReason",
     "ProcessErrorKind",
@@ -38,6 +46,8 @@ __all__ = [
     "availability_async",
     "chat",
     "chat_async",
+    "stream",
+    "stream_async",
 ]
 
 DEFAULT_EXECUTABLE = "corvane"
@@ -127,6 +137,16 @@ class ChatAnswer:
 
     content: str
     finish_reason: str
+
+
+@dataclass(frozen=True)
+class StreamPiece:
+    """A piece of an answer being written: "delta", the answer so far goes on with `text`;
+    "replace", the answer so far is `text` instead (the model revised what it had written; start
+    over from it)."""
+
+    kind: Literal["delta", "replace"]
+    text: str
 
 
 class CorvaneError(Exception):
@@ -523,3 +543,335 @@ async def chat_async(
     """chat() for asyncio: the event loop runs on while the program does. Cancelling the task
     kills the process and waits for it before the cancellation goes on."""
     return _answer_of(*await _run_async("chat", _encode(request), executable, timeout, env))
+
+
+# Members that mark a line as the last one (a reply); a piece holds none of them.
+_REPLY_MEMBERS = ("content", "finishReason", "available", "error")
+
+
+class _StreamReader:
+    """Reads the output of `corvane stream` as it arrives: feed() returns the pieces of the whole
+    lines it completes; the last line is kept for finish(). The first line that is not valid (not
+    UTF-8 JSON holding an object, a line after the last one) ends the reading: nothing after it is
+    handed out, and finish() reports it."""
+
+    def __init__(self, path: str, where: str) -> None:
+        self.what, self.where = f"{path} stream", where
+        self.output = bytearray()
+        self._pending = bytearray()
+        self._text = ""  # the answer so far, as the pieces make it
+        self._pieces = 0
+        self._last: Optional[_Reply] = None
+        self._problem: Optional[str] = None
+
+    def feed(self, chunk: bytes) -> List[StreamPiece]:
+        self.output += chunk
+        if self._problem:
+            return []
+        self._pending += chunk
+        pieces, start = [], 0
+        end = self._pending.find(b"\n")
+        while end >= 0 and not self._problem:
+            piece = self._line(bytes(self._pending[start:end]))
+            if piece:
+                pieces.append(piece)
+            start, end = end + 1, self._pending.find(b"\n", end + 1)
+        del self._pending[:start]
+        return pieces
+
+    def _line(self, line: bytes) -> Optional[StreamPiece]:
+        try:
+            value = json.loads(line.decode("utf-8"))
+        except ValueError:  # UnicodeDecodeError and JSONDecodeError both
+            value = None
+        if not isinstance(value, dict):
+            self._problem = "a line is not a JSON object in UTF-8"
+            return None
+        if self._last is not None:
+            self._problem = "a line follows the last one"
+            return None
+        is_reply = any(member in value for member in _REPLY_MEMBERS)
+        delta, replace = value.get("delta"), value.get("replace")
+        if not is_reply and isinstance(delta, str) and "replace" not in value:
+            self._text += delta
+            self._pieces += 1
+            return StreamPiece("delta", delta)
+        if not is_reply and isinstance(replace, str) and "delta" not in value:
+            self._text = replace
+            self._pieces += 1
+            return StreamPiece("replace", replace)
+        self._last = value
+        return None
+
+    def finish(self, status: int) -> ChatAnswer:
+        """The whole answer of a run that ended by itself with `status`, or the error it stands
+        for. A refusal is a single line; an answer's pieces must add up to its content."""
+        output = bytes(self.output)
+        if status not in (0, 1):
+            how = f"ended by signal {-status}" if status < 0 else f"exited with status {status}"
+            raise ProcessError("abnormal-exit", f"{self.what}: {how}", status, output)
+        problem = (self._problem
+                   or (self._pending and "the output does not end with a line feed")
+                   or (self._last is None and "the output ends before its last line")
+                   or (status == 1 and self._pieces and "a refusal follows pieces of an answer"))
+        if problem:
+            raise ProcessError("malformed-reply", f"{self.what}: {problem}", status, output)
+        reply = self._last
+        assert reply is not None
+        content, finish_reason = reply.get("content"), reply.get("finishReason")
+        if status != 0 or not isinstance(content, str) or not isinstance(finish_reason, str):
+            raise _error_of(status, reply, True) or _malformed("stream", status, output)
+        if content != self._text:
+            raise ProcessError("malformed-reply",
+                               f"{self.what}: the pieces do not add up to the answer", status, output)
+        return ChatAnswer(content, finish_reason)
+
+
+def _stream_run(
+    path: str, data: bytes, timeout: Optional[float], env: Optional[Mapping[str, str]],
+    reader: _StreamReader,
+) -> Generator[StreamPiece, None, ChatAnswer]:
+    """Runs `path stream`, writing `data` to it while it reads its output, and yields each piece
+    as soon as its line is whole. Whenever it ends (closed, interrupted or not) the process has
+    ended and been reaped."""
+    deadline = None if timeout is None else time.monotonic() + timeout
+
+    def expired() -> ProcessError:
+        return ProcessError("timeout", f"{reader.what}: no reply within {timeout:g} s",
+                            output=bytes(reader.output))
+
+    def time_left() -> Optional[float]:
+        left = None if deadline is None else deadline - time.monotonic()
+        if left is not None and left <= 0:
+            raise expired()
+        return left
+
+    try:
+        process = subprocess.Popen([path, "stream"], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
+    except OSError as error:
+        raise _start_failure(error, path, reader.where, "stream") from error
+    stdin, stdout = process.stdin, process.stdout
+    assert stdin is not None and stdout is not None
+    try:
+        with selectors.DefaultSelector() as selector:
+            # The request is written as the program takes it, so that neither waits on the other.
+            written, request = 0, memoryview(data)
+            os.set_blocking(stdin.fileno(), False)
+            selector.register(stdin, selectors.EVENT_WRITE)
+            selector.register(stdout, selectors.EVENT_READ)
+            while selector.get_map():
+                for key, _ in selector.select(time_left()):
+                    if key.fileobj is stdout:
+                        chunk = os.read(key.fd, 65536)
+                        if not chunk:
+                            selector.unregister(stdout)
+                        yield from reader.feed(chunk)
+                        continue
+                    try:
+                        written += os.write(key.fd, request[written:written + 65536])
+                    except BlockingIOError:
+                        continue
+                    except BrokenPipeError:
+                        # The program ended without reading all of its input (an unknown
+                        # command, say); the reply still tells what happened.
+                        written = len(request)
+                    if written == len(request):
+                        selector.unregister(stdin)
+                        stdin.close()
+        try:
+            status = process.wait(time_left())
+        except subprocess.TimeoutExpired:
+            raise expired() from None
+    finally:
+        if process.returncode is None:
+            try:
+                process.kill()
+            except ProcessLookupError:  # ended meanwhile; wait() still reaps it
+                pass
+        process.wait()
+        stdout.close()
+        try:
+            stdin.close()
+        except BrokenPipeError:
+            pass
+    return reader.finish(status)
+
+
+async def _stream_run_async(
+    path: str, data: bytes, timeout: Optional[float], env: Optional[Mapping[str, str]],
+    reader: _StreamReader, answer: List[ChatAnswer],
+) -> AsyncGenerator[StreamPiece, None]:
+    """_stream_run() for asyncio; the whole answer, once there, goes into `answer`."""
+    loop = asyncio.get_running_loop()
+    deadline = None if timeout is None else loop.time() + timeout
+
+    def expired() -> ProcessError:
+        return ProcessError("timeout", f"{reader.what}: no reply within {timeout:g} s",
+                            output=bytes(reader.output))
+
+    def time_left() -> Optional[float]:
+        return None if deadline is None else max(0.0, deadline - loop.time())
+
+    try:
+        process = await asyncio.create_subprocess_exec(
+            path, "stream", stdin=asyncio.subprocess.PIPE, stdout=asyncio.subprocess.PIPE,
+            stderr=asyncio.subprocess.DEVNULL, env=env)
+    except OSError as error:
+        raise _start_failure(error, path, reader.where, "stream") from error
+    assert process.stdout is not None
+    writing = asyncio.ensure_future(_write(process, data))
+    try:
+        while True:
+            try:
+                chunk = await asyncio.wait_for(process.stdout.read(65536), time_left())
+            except asyncio.TimeoutError:
+                raise expired() from None
+            if not chunk:
+                break
+            for piece in reader.feed(chunk):
+                yield piece
+        try:
+            status = await asyncio.wait_for(process.wait(), time_left())
+        except asyncio.TimeoutError:
+            raise expired() from None
+        answer.append(reader.finish(status))
+    finally:
+        # Closed, cancelled or failed: the process must not outlive the stream.
+        writing.cancel()
+        await _kill(process)
+
+
+async def _write(process: "asyncio.subprocess.Process", data: bytes) -> None:
+    assert process.stdin is not None
+    try:
+        process.stdin.write(data)
+        await process.stdin.drain()
+        process.stdin.close()
+    except (BrokenPipeError, ConnectionResetError):
+        pass  # the program ended without reading all of its input; its reply still tells
+
+
+_NOT_ENDED = "the stream has not ended: read it to its end before asking for the answer"
+
+
+class ChatStream(Iterator[StreamPiece]):
+    """The answer of stream() as it is written: iterate it for the pieces, each handed out as soon
+    as the program writes it; after the loop, `answer` is the whole answer. The loop raises what
+    chat() raises. close() (or leaving a `with` block, or dropping the last reference) kills the
+    process if it still runs and waits for it."""
+
+    def __init__(self, pieces: Generator[StreamPiece, None, ChatAnswer]) -> None:
+        self._pieces = pieces
+        self._answer: Optional[ChatAnswer] = None
+
+    def __iter__(self) -> "ChatStream":
+        return self
+
+    def __next__(self) -> StreamPiece:
+        try:
+            return next(self._pieces)
+        except StopIteration as end:
+            self._answer = end.value or self._answer
+            raise StopIteration from None
+
+    @property
+    def answer(self) -> ChatAnswer:
+        """The whole answer, equal to the pieces joined (starting over at each "replace").
+        RuntimeError before the stream has ended, or when it ended with an error or was closed."""
+        if self._answer is None:
+            raise RuntimeError(_NOT_ENDED)
+        return self._answer
+
+    def close(self) -> None:
+        """Kills the process if it still runs and waits until it has ended."""
+        self._pieces.close()
+
+    def __enter__(self) -> "ChatStream":
+        return self
+
+    def __exit__(self, kind: Optional[Type[BaseException]], error: Optional[BaseException],
+                 traceback: Optional[TracebackType]) -> None:
+        self.close()
+
+
+class AsyncChatStream(AsyncIterator[StreamPiece]):
+    """ChatStream for asyncio: iterate it with `async for`; after the loop, `answer` is the whole
+    answer. Cancelling the task that reads it, `await aclose()` or leaving an `async with` block
+    kills the process and waits for it."""
+
+    def __init__(self, path: str, data: bytes, timeout: Optional[float],
+                 env: Optional[Mapping[str, str]], reader: _StreamReader) -> None:
+        self._answer: List[ChatAnswer] = []
+        self._pieces = _stream_run_async(path, data, timeout, env, reader, self._answer)
+
+    def __aiter__(self) -> "AsyncChatStream":
+        return self
+
+    async def __anext__(self) -> StreamPiece:
+        return await self._pieces.__anext__()
+
+    @property
+    def answer(self) -> ChatAnswer:
+        """As ChatStream.answer."""
+        if not self._answer:
+            raise RuntimeError(_NOT_ENDED)
+        return self._answer[0]
+
+    async def aclose(self) -> None:
+        """Kills the process if it still runs and waits until it has ended."""
+        await self._pieces.aclose()
+
+    async def __aenter__(self) -> "AsyncChatStream":
+        return self
+
+    async def __aexit__(self, kind: Optional[Type[BaseException]],
+                        error: Optional[BaseException],
+                        traceback: Optional[TracebackType]) -> None:
+        await self.aclose()
+
+
+def _stream_arguments(
+    request: Union[ChatRequest, str, bytes], executable: Optional[StrPath],
+    timeout: Optional[float], env: Optional[Mapping[str, str]],
+) -> Tuple[str, bytes, Optional[float], _StreamReader]:
+    data = _encode(request)  # checked first, as chat() does
+    timeout = _time_limit(timeout)
+    path, where = _locate(executable, env)
+    return path, data, timeout, _StreamReader(path, where)
+
+
+def stream(
+    request: Union[ChatRequest, str, bytes],
+    *,
+    executable: Optional[StrPath] = None,
+    timeout: Optional[float] = DEFAULT_CHAT_TIMEOUT,
+    env: Optional[Mapping[str, str]] = None,
+) -> ChatStream:
+    """Sends one chat request and hands out the answer as it is written:
+
+        with stream(request) as reply:
+            for piece in reply:    # StreamPiece("delta" or "replace", text)
+                ...
+        reply.answer               # ChatAnswer, the pieces joined
+
+    The process starts with the loop. What chat() raises before any process starts (a bad
+    request or time limit, an executable not found) is raised here at once; everything else by
+    the loop, as chat() raises it (a GenerationError possibly after some pieces), and pieces that
+    do not add up to the answer are a ProcessError "malformed-reply". `timeout` is for the whole
+    run. The arguments are those of chat()."""
+    path, data, limit, reader = _stream_arguments(request, executable, timeout, env)
+    return ChatStream(_stream_run(path, data, limit, env, reader))
+
+
+def stream_async(
+    request: Union[ChatRequest, str, bytes],
+    *,
+    executable: Optional[StrPath] = None,
+    timeout: Optional[float] = DEFAULT_CHAT_TIMEOUT,
+    env: Optional[Mapping[str, str]] = None,
+) -> AsyncChatStream:
+    """stream() for asyncio, read with `async for` (the event loop runs on between pieces).
+    Cancelling the task kills the process and waits for it before the cancellation goes on."""
+    path, data, limit, reader = _stream_arguments(request, executable, timeout, env)
+    return AsyncChatStream(path, data, limit, env, reader)

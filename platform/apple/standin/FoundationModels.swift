@@ -262,6 +262,16 @@ public final class LanguageModelSession: @unchecked Sendable {
     public let rawContent: GeneratedContent
   }
 
+  // No Sendable conformance, as in the SDK (the stream, its snapshots and its iterator alike).
+  public struct ResponseStream<Content> where Content: Generable {
+    fileprivate let run: StreamRun
+
+    public struct Snapshot {
+      public var content: Content.PartiallyGenerated
+      public var rawContent: GeneratedContent
+    }
+  }
+
   public enum GenerationError: Error, LocalizedError {
     public struct Context: Sendable {
       public let debugDescription: String
@@ -380,6 +390,23 @@ public final class LanguageModelSession: @unchecked Sendable {
     try await response(to: prompt, options: options)
   }
 
+  // The answer as it is written: a sequence of snapshots, each the whole text so far. Not async
+  // and not throwing, as in the SDK: the model is asked when the sequence is first iterated, and
+  // its failure comes out of the iteration. The String form is disfavoured, as in the SDK.
+
+  public final func streamResponse(
+    to prompt: Prompt, options: GenerationOptions = GenerationOptions()
+  ) -> sending ResponseStream<String> {
+    ResponseStream(run: StreamRun(prompt: prompt.text, options: options))
+  }
+
+  @_disfavoredOverload
+  public final func streamResponse(
+    to prompt: String, options: GenerationOptions = GenerationOptions()
+  ) -> sending ResponseStream<String> {
+    ResponseStream(run: StreamRun(prompt: prompt, options: options))
+  }
+
   // One response of the model, as the content asked for.
   nonisolated(nonsending) private func response<Content: Generable>(
     to prompt: String, options: GenerationOptions
@@ -413,7 +440,7 @@ public final class LanguageModelSession: @unchecked Sendable {
 
   // The error the model fails with (standin_model.h): a case of the generation error, or a plain
   // NSError of the kind the system has been seen to throw besides them, which describes nothing.
-  private static func failure(_ outcome: Int32, description: String) -> any Error {
+  fileprivate static func failure(_ outcome: Int32, description: String) -> any Error {
     let context = GenerationError.Context(debugDescription: description)
     switch outcome {
     case CORVANE_STANDIN_EXCEEDED_CONTEXT_WINDOW_SIZE:
@@ -429,5 +456,129 @@ public final class LanguageModelSession: @unchecked Sendable {
     case CORVANE_STANDIN_REFUSAL: return GenerationError.refusal(GenerationError.Refusal(), context)
     default: return NSError(domain: "FoundationModels.LanguageModelError", code: -1)
     }
+  }
+}
+
+@available(macOS 26.0, *)
+extension LanguageModelSession.ResponseStream: AsyncSequence {
+  public typealias Element = LanguageModelSession.ResponseStream<Content>.Snapshot
+
+  public struct AsyncIterator: AsyncIteratorProtocol {
+    fileprivate let run: StreamRun
+
+    // The SDK's iterator takes its caller's isolation; the availability check's standard library
+    // has no actors, so there the plain form stands alone.
+    #if hasFeature(Embedded)
+      public mutating func next() async throws
+        -> LanguageModelSession.ResponseStream<Content>.Snapshot?
+      {
+        guard let text = try await run.next() else { return nil }
+        return Snapshot(content: try Content.PartiallyGenerated(text), rawContent: text)
+      }
+    #else
+      public mutating func next(
+        isolation actor: isolated (any Actor)? = #isolation
+      ) async throws -> LanguageModelSession.ResponseStream<Content>.Snapshot? {
+        guard let text = try await run.next() else { return nil }
+        return Snapshot(content: try Content.PartiallyGenerated(text), rawContent: text)
+      }
+
+      public mutating func next() async throws
+        -> LanguageModelSession.ResponseStream<Content>.Snapshot?
+      {
+        try await next(isolation: nil)
+      }
+    #endif
+  }
+
+  public func makeAsyncIterator() -> AsyncIterator { AsyncIterator(run: run) }
+
+  // The whole response, once the stream has ended.
+  nonisolated(nonsending) public func collect() async throws
+    -> sending LanguageModelSession.Response<Content>
+  {
+    var last = GeneratedContent(text: "")
+    while let text = try await run.next() { last = text }
+    // Made afresh from generated content, which is Sendable, so nothing else can hold it; the
+    // compiler cannot tell that of a value of a generic type, hence the unchecked sending.
+    nonisolated(unsafe) let response = LanguageModelSession.Response(
+      content: try Content(last), rawContent: last)
+    return response
+  }
+}
+
+// One streamed response of the stand-in model (standin_model.h): the request when it is first
+// asked for a snapshot, then a snapshot per piece of the answer, the delay before each, then the
+// end, or the failure.
+@available(macOS 26.0, *)
+fileprivate final class StreamRun {
+  private let prompt: String
+  private let options: GenerationOptions
+  private var started = false
+  private var ended = false
+  private var delayMs: UInt64 = 0
+  private var answer: [UInt8] = []  // the bytes the pieces are cut from
+  private var pieces: UInt64 = 0
+  private var pieceLength: UInt64 = 0
+  private var given: UInt64 = 0  // pieces given so far
+  private var at = 0  // where the next piece begins
+  private var outcome: Int32 = 0
+  private var failure = ""
+
+  init(prompt: String, options: GenerationOptions) {
+    self.prompt = prompt
+    self.options = options
+  }
+
+  // The text so far after the next piece, or nil at the end. Runs in its caller's isolation, as
+  // the iteration that asks for it.
+  nonisolated(nonsending) func next() async throws -> GeneratedContent? {
+    if !started {
+      started = true
+      request()
+    }
+    if given < pieces {
+      if delayMs > 0 { try await Task.sleep(nanoseconds: delayMs * 1_000_000) }
+      at = answer.withUnsafeBufferPointer { bytes in
+        bytes.withMemoryRebound(to: CChar.self) {
+          corvane_standin_model_piece_end($0.baseAddress!, $0.count, at, pieceLength)
+        }
+      }
+      given += 1
+      return GeneratedContent(text: String(decoding: answer[..<at], as: UTF8.self))
+    }
+    if ended { return nil }
+    ended = true
+    if pieces == 0 && delayMs > 0 { try await Task.sleep(nanoseconds: delayMs * 1_000_000) }
+    guard outcome == CORVANE_STANDIN_ANSWERED else {
+      throw LanguageModelSession.failure(outcome, description: failure)
+    }
+    return nil
+  }
+
+  private func request() {
+    let options = self.options
+    delayMs = prompt.withCString {
+      corvane_standin_model_stream(
+        $0, prompt.utf8.count, options.temperature == nil ? 0 : 1, options.temperature ?? 0,
+        options.maximumResponseTokens == nil ? 0 : 1, Int64(options.maximumResponseTokens ?? 0),
+        options.samplingName)
+    }
+    var text: UnsafePointer<CChar>? = nil
+    var description: UnsafePointer<CChar>? = nil
+    outcome = prompt.withCString {
+      corvane_standin_model_stream_outcome(
+        $0, prompt.utf8.count, &text, &pieces, &pieceLength, &description)
+    }
+    // The answer's bytes as they are, not repaired, so that the pieces are cut where the stand-in
+    // cuts them for corvane-sim.
+    if let text {
+      var count = 0
+      while text[count] != 0 { count += 1 }
+      answer = Array(UnsafeRawBufferPointer(start: text, count: count))
+    } else {
+      answer = Array(prompt.utf8)
+    }
+    failure = description.map { String(cString: $0) } ?? ""
   }
 }

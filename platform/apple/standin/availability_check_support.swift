@@ -76,3 +76,23 @@ public struct TaskPriority: Sendable {}
 extension Task where Success == Never, Failure == Never {
   public static func sleep(nanoseconds duration: UInt64) async throws {}
 }
+
+// What a streamed response is iterated with.
+
+@available(macOS 10.15, iOS 13.0, *)
+public protocol Actor: AnyObject, Sendable {}
+
+@available(macOS 10.15, iOS 13.0, *)
+public protocol AsyncIteratorProtocol<Element, Failure> {
+  associatedtype Element
+  associatedtype Failure: Error = any Error
+  mutating func next() async throws -> Element?
+}
+
+@available(macOS 10.15, iOS 13.0, *)
+public protocol AsyncSequence<Element, Failure> {
+  associatedtype AsyncIterator: AsyncIteratorProtocol
+  associatedtype Element where AsyncIterator.Element == Element
+  associatedtype Failure = AsyncIterator.Failure
+  func makeAsyncIterator() -> AsyncIterator
+}

@@ -9,6 +9,7 @@
 
 #include "foundation_models_bridge.h"
 #include "sim_model.h"
+#include "sim_settings.h"
 
 namespace {
 
@@ -47,26 +48,70 @@ extern "C" void corvane_standin_model_session(const char* instructions,
   corvane::sim::openSession(optionalText(instructions, instructionsLength), tools);
 }
 
+namespace {
+
+std::uint64_t request(const char* prompt, std::size_t promptLength, std::int32_t hasTemperature,
+                      double temperature, std::int32_t hasMaximumResponseTokens,
+                      std::int64_t maximumResponseTokens, const char* sampling, bool streamed) {
+  const auto delay = corvane::sim::requestResponse(
+      std::string_view(prompt, promptLength),
+      hasTemperature ? std::optional<double>(temperature) : std::nullopt,
+      hasMaximumResponseTokens ? std::optional<std::int64_t>(maximumResponseTokens) : std::nullopt,
+      sampling ? std::optional<std::string_view>(sampling) : std::nullopt, streamed);
+  return static_cast<std::uint64_t>(delay.count());
+}
+
+// The outcome's code: answered, or the failure numbered in the framework's order, after the
+// answer.
+std::int32_t outcomeCode(const corvane::sim::Response& response) {
+  if (!response.failure) return CORVANE_STANDIN_ANSWERED;
+  static_assert(CORVANE_STANDIN_NS_ERROR ==
+                static_cast<std::int32_t>(corvane::sim::ModelFailure::nsError) + 1);
+  return static_cast<std::int32_t>(*response.failure) + 1;
+}
+
+}  // namespace
+
 extern "C" std::uint64_t corvane_standin_model_respond(const char* prompt, std::size_t promptLength,
                                                        std::int32_t hasTemperature,
                                                        double temperature,
                                                        std::int32_t hasMaximumResponseTokens,
                                                        std::int64_t maximumResponseTokens,
                                                        const char* sampling) {
-  const auto delay = corvane::sim::requestResponse(
-      std::string_view(prompt, promptLength),
-      hasTemperature ? std::optional<double>(temperature) : std::nullopt,
-      hasMaximumResponseTokens ? std::optional<std::int64_t>(maximumResponseTokens) : std::nullopt,
-      sampling ? std::optional<std::string_view>(sampling) : std::nullopt);
-  return static_cast<std::uint64_t>(delay.count());
+  return request(prompt, promptLength, hasTemperature, temperature, hasMaximumResponseTokens,
+                 maximumResponseTokens, sampling, false);
 }
 
 extern "C" std::int32_t corvane_standin_model_outcome(const char** text) {
   const corvane::sim::Response response = corvane::sim::response();
   *text = response.text;
-  if (!response.failure) return CORVANE_STANDIN_ANSWERED;
-  // The failures are numbered in the framework's order, after the answer.
-  static_assert(CORVANE_STANDIN_NS_ERROR ==
-                static_cast<std::int32_t>(corvane::sim::ModelFailure::nsError) + 1);
-  return static_cast<std::int32_t>(*response.failure) + 1;
+  return outcomeCode(response);
+}
+
+extern "C" std::uint64_t corvane_standin_model_stream(const char* prompt, std::size_t promptLength,
+                                                      std::int32_t hasTemperature,
+                                                      double temperature,
+                                                      std::int32_t hasMaximumResponseTokens,
+                                                      std::int64_t maximumResponseTokens,
+                                                      const char* sampling) {
+  return request(prompt, promptLength, hasTemperature, temperature, hasMaximumResponseTokens,
+                 maximumResponseTokens, sampling, true);
+}
+
+extern "C" std::int32_t corvane_standin_model_stream_outcome(
+    const char* prompt, std::size_t promptLength, const char** answer, std::uint64_t* pieces,
+    std::uint64_t* pieceLength, const char** description) {
+  const std::string_view promptText(prompt, promptLength);
+  const corvane::sim::StreamedResponse streamed = corvane::sim::streamedResponse(promptText);
+  *answer = streamed.text.data() == promptText.data() ? nullptr : streamed.text.data();
+  *pieces = streamed.pieces;
+  *pieceLength = streamed.pieceLength;
+  *description = streamed.outcome.failure ? streamed.outcome.text : nullptr;
+  return outcomeCode(streamed.outcome);
+}
+
+extern "C" std::size_t corvane_standin_model_piece_end(const char* text, std::size_t textLength,
+                                                       std::size_t from,
+                                                       std::uint64_t pieceLength) {
+  return corvane::sim::pieceEnd(std::string_view(text, textLength), from, pieceLength);
 }

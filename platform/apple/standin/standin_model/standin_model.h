@@ -46,6 +46,25 @@ enum : int32_t {
    run. */
 int32_t corvane_standin_model_outcome(const char** text);
 
+/* Records a request for a streamed response, as corvane_standin_model_respond does a complete
+   one, and returns the milliseconds before each piece of it. */
+uint64_t corvane_standin_model_stream(const char* prompt, size_t prompt_len,
+                                      int32_t has_temperature, double temperature,
+                                      int32_t has_maximum_response_tokens,
+                                      int64_t maximum_response_tokens, const char* sampling);
+
+/* How the streamed response just requested for `prompt` comes: *pieces pieces of *answer (NULL:
+   of the prompt itself), each cut by corvane_standin_model_piece_end with *piece_length, then the
+   outcome, which is returned as by corvane_standin_model_outcome, with *description the failure's
+   description. The texts stay valid for the whole run. */
+int32_t corvane_standin_model_stream_outcome(const char* prompt, size_t prompt_len,
+                                             const char** answer, uint64_t* pieces,
+                                             uint64_t* piece_length, const char** description);
+
+/* Where the piece of text that begins at byte `from` (< text_len) ends. */
+size_t corvane_standin_model_piece_end(const char* text, size_t text_len, size_t from,
+                                       uint64_t piece_length);
+
 #ifdef __cplusplus
 }
 #endif
