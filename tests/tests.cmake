@@ -22,8 +22,11 @@ if(CORVANE_GTEST_SOURCE_DIR)
   add_subdirectory(${CORVANE_GTEST_SOURCE_DIR} ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
   # Its warnings are its maintainers' to mend.
   set_target_properties(gtest gtest_main PROPERTIES COMPILE_WARNING_AS_ERROR OFF)
-  add_library(GTest::gtest ALIAS gtest)
-  add_library(GTest::gtest_main ALIAS gtest_main)
+  # GoogleTest names its targets GTest::gtest and GTest::gtest_main itself from 1.11 on.
+  if(NOT TARGET GTest::gtest)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+  endif()
 else()
   find_package(GTest REQUIRED)
 endif()
