@@ -23,6 +23,7 @@ the stand-in must refuse as well.
 
 Usage: check-bridge-availability.py [SWIFTC]
 """
+import os
 import pathlib
 import re
 import subprocess
@@ -155,7 +156,10 @@ def typecheck(swiftc, work, sources, ios, sdk27):
     ]
     if sdk27:
         command += ["-D", "CORVANE_STANDIN_SDK_27"]
-    result = subprocess.run(command + [str(f) for f in files], capture_output=True, text=True)
+    # The compiler driver leaves a folder of its own behind in the temporary directory at every
+    # run: it goes into the check's folder, which is removed at the end.
+    result = subprocess.run(command + [str(f) for f in files], capture_output=True, text=True,
+                            env=dict(os.environ, TMPDIR=str(work)))
     # The copies' folder is named nowhere else: the files keep their own names in what is shown.
     if result.returncode == 0:
         return None

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/encode_utf8.h"
+
 #include <array>
 #include <fstream>
 #include <map>
@@ -12,25 +14,7 @@
 namespace corvane {
 namespace {
 
-std::string utf8(unsigned long codePoint) {
-  std::string bytes;
-  if (codePoint < 0x80) {
-    bytes += static_cast<char>(codePoint);
-  } else if (codePoint < 0x800) {
-    bytes += static_cast<char>(0xC0 | codePoint >> 6);
-    bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else if (codePoint < 0x10000) {
-    bytes += static_cast<char>(0xE0 | codePoint >> 12);
-    bytes += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
-    bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
-    bytes += static_cast<char>(0xF0 | codePoint >> 18);
-    bytes += static_cast<char>(0x80 | (codePoint >> 12 & 0x3F));
-    bytes += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
-    bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
-  }
-  return bytes;
-}
+std::string utf8(char32_t codePoint) { return testing::encodeUtf8(codePoint); }
 
 std::string dataPath(const char* relative) {
   return std::string(CORVANE_SOURCE_DIR) + "/" + relative;

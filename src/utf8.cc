@@ -46,22 +46,6 @@ Sequence scanSequence(const unsigned char* p, std::size_t available) {
 
 }  // namespace
 
-bool isValidUtf8(std::string_view bytes) {
-  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  const std::size_t n = bytes.size();
-  std::size_t i = 0;
-  while (i < n) {
-    if (i + 8 <= n && isAsciiWord(wordAt(p + i))) {
-      i += 8;
-      continue;
-    }
-    const Sequence s = scanSequence(p + i, n - i);
-    if (!s.valid) return false;
-    i += s.length;
-  }
-  return true;
-}
-
 Utf8Prefix wellFormedPrefix(std::string_view bytes) {
   const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
@@ -77,6 +61,8 @@ Utf8Prefix wellFormedPrefix(std::string_view bytes) {
   }
   return {n, true};
 }
+
+bool isValidUtf8(std::string_view bytes) { return wellFormedPrefix(bytes).size == bytes.size(); }
 
 std::string toValidUtf8(std::string_view bytes) {
   if (isValidUtf8(bytes)) return std::string(bytes);

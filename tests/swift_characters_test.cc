@@ -4,6 +4,8 @@
 // wherever a Swift toolchain is found; elsewhere this test is skipped.
 #include <gtest/gtest.h>
 
+#include "support/encode_utf8.h"
+
 #include <array>
 #include <cstdlib>
 #include <random>
@@ -18,25 +20,7 @@
 namespace corvane {
 namespace {
 
-std::string utf8(char32_t codePoint) {
-  std::string bytes;
-  if (codePoint < 0x80) {
-    bytes += static_cast<char>(codePoint);
-  } else if (codePoint < 0x800) {
-    bytes += static_cast<char>(0xC0 | codePoint >> 6);
-    bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else if (codePoint < 0x10000) {
-    bytes += static_cast<char>(0xE0 | codePoint >> 12);
-    bytes += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
-    bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
-  } else {
-    bytes += static_cast<char>(0xF0 | codePoint >> 18);
-    bytes += static_cast<char>(0x80 | (codePoint >> 12 & 0x3F));
-    bytes += static_cast<char>(0x80 | (codePoint >> 6 & 0x3F));
-    bytes += static_cast<char>(0x80 | (codePoint & 0x3F));
-  }
-  return bytes;
-}
+std::string utf8(char32_t codePoint) { return testing::encodeUtf8(codePoint); }
 
 // Where the rules are subtle: the six viramas and the conjunct linkers Swift does not join with,
 // consonants of both kinds of script, ZWJ and emoji (modifiers, tags, variation selector), regional

@@ -20,6 +20,17 @@ std::optional<int> parseVersionPart(std::string_view text) {
   return value <= versionPartMax ? std::optional<int>(value) : std::nullopt;
 }
 
+// A plain decimal number up to `most`: unset or unreadable, 0; larger, `most`.
+std::uint64_t parseDecimal(const char* value, std::uint64_t most) {
+  if (value == nullptr) return 0;
+  const char* end = value + std::strlen(value);
+  std::uint64_t number = 0;
+  const auto [stop, error] = std::from_chars(value, end, number);
+  if (error == std::errc::result_out_of_range) return most;
+  if (error != std::errc() || stop != end) return 0;
+  return number < most ? number : most;
+}
+
 }  // namespace
 
 OsVersion parseOsVersion(const char* value) {
@@ -74,26 +85,9 @@ ModelFailure parseModelFailure(const char* value) {
   return ModelFailure::nsError;
 }
 
-std::uint64_t parseDelayMs(const char* value) {
-  if (value == nullptr) return 0;
-  const char* end = value + std::strlen(value);
-  std::uint64_t ms = 0;
-  const auto [stop, error] = std::from_chars(value, end, ms);
-  if (error == std::errc::result_out_of_range) return delayMsMax;
-  if (error != std::errc() || stop != end) return 0;
-  return ms < delayMsMax ? ms : delayMsMax;
-}
+std::uint64_t parseDelayMs(const char* value) { return parseDecimal(value, delayMsMax); }
 
-std::uint64_t parseCount(const char* value) {
-  constexpr std::uint64_t countMax = 1'000'000'000;
-  if (value == nullptr) return 0;
-  const char* end = value + std::strlen(value);
-  std::uint64_t count = 0;
-  const auto [stop, error] = std::from_chars(value, end, count);
-  if (error == std::errc::result_out_of_range) return countMax;
-  if (error != std::errc() || stop != end) return 0;
-  return count < countMax ? count : countMax;
-}
+std::uint64_t parseCount(const char* value) { return parseDecimal(value, 1'000'000'000); }
 
 std::size_t pieceEnd(std::string_view answer, std::size_t from, std::uint64_t pieceLength) {
   const auto startsCodePoint = [&](std::size_t at) {
