@@ -16,6 +16,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 
 #include "support/process.h"
 #include "support/small_filesystem.h"
@@ -301,6 +303,34 @@ void runOnFullDisks(const std::string& bin, const json::object& row, ProcessOpti
 
 class Process : public ::testing::TestWithParam<Case> {};
 
+// A copy of the executable in a folder of its own that every user may enter, for a run as another
+// user: the checkout may lie below a folder that only its owner can enter. Removed with this.
+class ReachableCopy {
+ public:
+  explicit ReachableCopy(const std::string& executable) {
+    char folder[] = "/tmp/corvane-test-bin-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return;
+    folder_ = folder;
+    path_ = folder_ + "/" + std::filesystem::path(executable).filename().string();
+    std::error_code error;
+    std::filesystem::copy_file(executable, path_, error);
+    chmod(folder_.c_str(), 0755);
+    chmod(path_.c_str(), 0755);
+  }
+  ~ReachableCopy() {
+    if (folder_.empty()) return;
+    std::error_code error;
+    std::filesystem::remove_all(folder_, error);
+  }
+  ReachableCopy(const ReachableCopy&) = delete;
+  ReachableCopy& operator=(const ReachableCopy&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string folder_, path_;
+};
+
 TEST_P(Process, Run) {
   const json::object& row = *GetParam().row;
   // What only Linux offers (/dev/full, an enforced address-space limit, a production program that
@@ -358,6 +388,9 @@ TEST_P(Process, Run) {
     options.umask = static_cast<unsigned>(mask->as_int64());
   }
   options.unprivileged = row.contains("unprivileged");
+  std::optional<ReachableCopy> reachable;
+  if (options.unprivileged) reachable.emplace(GetParam().bin);
+  const std::string& executable = reachable ? reachable->path() : GetParam().bin;
   if (const auto* after = row.if_contains("killAfterMs")) {
     options.killAfterMs = static_cast<unsigned>(after->as_int64());
   }
@@ -413,7 +446,7 @@ TEST_P(Process, Run) {
                        {"full", StdoutKind::full},
                        {"lateNonBlockingPipe", StdoutKind::lateNonBlockingPipe}});
             const auto start = std::chrono::steady_clock::now();
-            const ProcessResult result = runProcess(GetParam().bin, options);
+            const ProcessResult result = runProcess(executable, options);
             const auto elapsed = std::chrono::steady_clock::now() - start;
             ASSERT_FALSE(result.timedOut) << "still running after " << options.killAfterMs << " ms";
             EXPECT_EQ(result.err, "");
