@@ -12,7 +12,7 @@
 
 int main() {
   std::string bytes;
-  struct stat info {};
+  struct stat info{};
   if (fstat(STDIN_FILENO, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
     bytes.reserve(static_cast<std::size_t>(info.st_size));
   static char chunk[64 * 1024];

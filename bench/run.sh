@@ -6,8 +6,9 @@
 #
 # Usage: bash bench/run.sh
 #
-# The build is scripts/build.sh's release build, made in its own directory (build-bench/release)
-# so that a benchmark never reconfigures build/. Inputs are generated under build-bench/ too.
+# The build is the `bench` preset: the release build with the floors and the generator, in a
+# directory of its own (build-bench/release, or $CORVANE_BENCH_BUILD_DIR) so that a benchmark never
+# reconfigures build/. Inputs are generated there too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,26 +16,11 @@ build=${CORVANE_BENCH_BUILD_DIR:-build-bench/release}
 work=$build/bench-data
 mkdir -p "$work"
 
-# Tools: the project's build dependencies, hyperfine, GNU time for peak memory, and Python for the
-# table.
-bash scripts/install-deps.sh build
-missing=()
-command -v hyperfine >/dev/null || missing+=(hyperfine)
-command -v valgrind >/dev/null || missing+=(valgrind)
-[[ -x /usr/bin/time ]] || missing+=(time)
-command -v python3 >/dev/null || missing+=(python3)
-if [[ ${#missing[@]} -gt 0 ]]; then
-  sudo=()
-  [[ $(id -u) -ne 0 ]] && sudo=(sudo)
-  echo "installing: ${missing[*]}"
-  "${sudo[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-    "${missing[@]}" >/dev/null
-fi
+# Tools: the project's build dependencies, hyperfine, valgrind, GNU time and Python.
+bash scripts/install-deps.sh bench
 
-echo "building the release build and the floors in $build"
-CORVANE_BUILD_DIR=$build bash scripts/build.sh -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=ON \
-  >/dev/null
+echo "building the release build and the floors in $build (the bench preset)"
+CORVANE_BUILD_DIR=$build bash scripts/build.sh bench >/dev/null
 
 corvane=$build/corvane
 sim=$build/corvane-sim

@@ -71,9 +71,11 @@ class GenerationCompletion {
     (void)replacesAll;
   }
 
-  // Called exactly once per started generation, with the answer or the failure in words. The
-  // platform touches nothing of this object afterwards, and holds nothing that needs the process
-  // after its return, so this call may release the main thread (which may then end the process).
+  // Called exactly once per started generation, with the answer or the failure in words; it
+  // takes the outcome's text, leaving the parameter empty. The platform touches nothing of this
+  // object afterwards, and holds nothing that needs the process after its return (the POSIX
+  // platforms' thread frees what it owns before this call and only ends after it), so this call
+  // may release the main thread (which may then end the process).
   virtual void generationFinished(GenerationOutcome outcome) noexcept = 0;
 
  protected:

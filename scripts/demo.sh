@@ -5,11 +5,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh build
-# A fresh build leaves the tests out (they need packages the demo does not install); an existing
-# one keeps its settings.
-options=()
-[[ -f build/CMakeCache.txt ]] || options=(-DCORVANE_BUILD_TESTS=OFF)
-bash scripts/build.sh "${options[@]}" >/dev/null
+# A fresh build is the release preset, without the tests (they need packages the demo does not
+# install); an existing one (the tests' `dev` preset, which shares build/) keeps its settings.
+if [[ -f build/CMakeCache.txt ]]; then
+  bash scripts/build.sh --no-configure release >/dev/null
+else
+  bash scripts/build.sh release >/dev/null
+fi
 
 show() {
   echo "\$ $*"

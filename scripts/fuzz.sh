@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of fuzz/ with AddressSanitizer and UndefinedBehaviorSanitizer in
-# build-fuzz/ and runs each for SECONDS (default 60), as many at once as there are cores, starting
-# from its committed seed corpus. New inputs go to build-fuzz/corpus/<target>/, the input of a
+# Builds the libFuzzer targets of fuzz/ with AddressSanitizer and UndefinedBehaviorSanitizer (the
+# `fuzz` preset, in build-fuzz/) and runs each for SECONDS (default 60), as many at once as there
+# are cores, starting from its committed seed corpus. New inputs go to build-fuzz/corpus/<target>/, the input of a
 # failure to build-fuzz/artifacts/, each run's log to build-fuzz/logs/<target>.log.
 # Usage: fuzz.sh [SECONDS [TARGET...]]
 set -euo pipefail
@@ -12,12 +12,7 @@ targets=("$@")
 [[ ${#targets[@]} -eq 0 ]] && targets=(request_decoder_fuzzer reply_writer_fuzzer text_fuzzer prompt_fuzzer)
 
 bash scripts/install-deps.sh sanitizers
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCORVANE_BUILD_TESTS=OFF -DCORVANE_SANITIZE=address,undefined -DCORVANE_BUILD_FUZZERS=ON >/dev/null
-if ! ninja -C build-fuzz "${targets[@]}" >build-fuzz/build.log 2>&1; then
-  tail -n 60 build-fuzz/build.log >&2
-  exit 1
-fi
+bash scripts/build.sh fuzz >/dev/null
 
 export UBSAN_OPTIONS=print_stacktrace=1
 run() {

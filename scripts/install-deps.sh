@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a task needs, only those that are missing, so that a machine that
-# already has them starts at once. Usage: install-deps.sh build|test|sanitizers|libcxx|lint
+# already has them starts at once. Usage: install-deps.sh build|test|sanitizers|libcxx|lint|bench
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libboost-json1.81-dev)
@@ -14,10 +14,11 @@ fi
 if [[ "${1:-build}" == test ]]; then
   packages+=(python3-jsonschema python3-venv node-typescript lintian)
 fi
-# Sanitizer builds and fuzzers: clang with its sanitizer and libFuzzer runtimes, llvm-symbolizer
-# for readable reports, and fast_float, the decoder fuzzer's reference for numbers.
+# Sanitizer builds and fuzzers: Debian's clang 14 (the presets name clang-14) with its sanitizer
+# and libFuzzer runtimes, llvm-symbolizer for readable reports, and fast_float, the decoder
+# fuzzer's reference for numbers.
 if [[ "${1:-build}" == sanitizers ]]; then
-  packages+=(clang libclang-rt-14-dev llvm-14 libfast-float-dev)
+  packages+=(clang-14 libclang-rt-14-dev llvm-14 libfast-float-dev)
 fi
 # The build a Mac makes, as near as Linux gets: clang 19 with LLVM's libc++ 19 and libc++abi 19,
 # and clang 19's sanitizer and libFuzzer runtimes for the fuzz targets.
@@ -25,9 +26,14 @@ if [[ "${1:-build}" == libcxx ]]; then
   packages+=(clang-19 libc++-19-dev libc++abi-19-dev libclang-rt-19-dev libfast-float-dev)
 fi
 
-# The lint: shellcheck, and a virtual environment for check-jsonschema from PyPI.
+# The lint: shellcheck, clang-format 19, and a virtual environment for check-jsonschema from PyPI.
 if [[ "${1:-build}" == lint ]]; then
-  packages=(shellcheck python3-venv)
+  packages=(shellcheck clang-format-19 python3-venv)
+fi
+# The benchmark: hyperfine, valgrind (callgrind counts instructions), GNU time for peak memory and
+# Python for the table.
+if [[ "${1:-build}" == bench ]]; then
+  packages+=(hyperfine valgrind time python3)
 fi
 
 missing=()

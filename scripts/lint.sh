@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks what no build compiles: the CI workflow against the published schema of workflow files
-# (check-jsonschema from PyPI carries it), and every shell script of the project and every `run:`
-# step of the workflow with shellcheck. Tools land in build-lint/.
+# (check-jsonschema from PyPI carries it), every shell script of the project and every `run:` step
+# of the workflow with shellcheck, and every C and C++ source against .clang-format (Debian's
+# clang-format 19: another version may lay the same code out otherwise). Tools land in build-lint/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh lint
@@ -34,4 +35,12 @@ EOF
 mapfile -t scripts < <(find . \( -name 'build*' -o -name .git -o -name node_modules \) -prune \
   -o -name '*.sh' -type f -print | sort)
 shellcheck .ci/run "${scripts[@]}" "$steps"/*.sh
-echo "lint: ${#workflows[@]} workflow(s) valid; shellcheck clean on $((${#scripts[@]} + 1)) scripts and $(find "$steps" -name '*.sh' | wc -l) workflow steps"
+
+mapfile -t sources < <(find . \( -name 'build*' -o -name .git -o -name node_modules -o -name third_party \) \
+  -prune -o \( -name '*.c' -o -name '*.cc' -o -name '*.h' \) -type f -print | sort)
+if ! clang-format-19 --dry-run --Werror "${sources[@]}" 2>"build-lint/format.log"; then
+  sed -n 's/^\([^:]*\):[0-9]*:[0-9]*: error: .*/\1/p' build-lint/format.log | sort -u |
+    sed 's/^/not formatted as .clang-format says (clang-format-19 -i fixes it): /'
+  exit 1
+fi
+echo "lint: ${#workflows[@]} workflow(s) valid; shellcheck clean on $((${#scripts[@]} + 1)) scripts and $(find "$steps" -name '*.sh' | wc -l) workflow steps; ${#sources[@]} C and C++ sources formatted"

@@ -11,9 +11,10 @@ bash scripts/install-deps.sh test
 if ! command -v swiftc >/dev/null && [[ ! -x /opt/swift/usr/bin/swiftc ]]; then
   echo "no Swift toolchain (swiftc): skipping corvane-apple-sim, the macOS bridge on the stand-in framework"
 fi
-bash scripts/build.sh -DCORVANE_BUILD_TESTS=ON
+# The `dev` preset: the release build in build/ with the tests, every warning an error.
+bash scripts/build.sh dev
 source scripts/suites.sh
-suite "unit and process tests (ctest)" ctest ctest --test-dir build --output-on-failure -j"$(nproc)"
+suite "unit and process tests (ctest)" ctest ctest --preset dev -j"$(nproc)"
 suite "test scripts" unittest python3 -m unittest discover -s scripts/test
 bash scripts/test-clients.sh
 suite "packages (.deb and .tar.gz)" check bash scripts/test-package.sh build

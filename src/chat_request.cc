@@ -30,7 +30,8 @@ constexpr std::size_t maxEchoedNumber = 40;
 
 enum class ValueKind { null, boolean, number, string, array, object };
 
-std::string_view describe(ValueKind kind) {
+// A C string, which every caller can append as it is: each is a literal, ended by its NUL.
+const char* describe(ValueKind kind) {
   switch (kind) {
     case ValueKind::null:
       return "null";
@@ -116,11 +117,10 @@ struct MessageInProgress {
   }
 
   std::string failure() const {
-    if (badRole) return std::string("role: expected a string, found ") + describe(*badRole).data();
+    if (badRole) return std::string("role: expected a string, found ") + describe(*badRole);
     if (!hasRole) return "role: missing";
     if (badContent) {
-      return std::string("content: expected a string or null, found ") +
-             describe(*badContent).data();
+      return std::string("content: expected a string or null, found ") + describe(*badContent);
     }
     return {};
   }
@@ -256,7 +256,7 @@ class RequestHandler {
   std::variant<ChatRequest, DecodeFailure> result() {
     if (!topIsObject_) {
       return DecodeFailure{std::string("expected a JSON object at the top level, found ") +
-                           describe(topKind_).data()};
+                           describe(topKind_)};
     }
     if (!messages_.value && messages_.failure.empty()) return DecodeFailure{"messages: missing"};
     for (const std::string* failure :

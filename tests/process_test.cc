@@ -16,6 +16,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 
 #include "support/process.h"
 #include "support/small_filesystem.h"
@@ -111,10 +113,10 @@ std::vector<Case> cases() {
   return all;
 }
 
-std::string caseName(const ::testing::TestParamInfo<Case>& info) {
+std::string caseName(const Case& testCase) {
   std::string name;
   bool upper = true;
-  for (const char c : std::string_view(info.param.row->at("name").as_string())) {
+  for (const char c : std::string_view(testCase.row->at("name").as_string())) {
     if (std::isalnum(static_cast<unsigned char>(c)) == 0) {
       upper = true;
     } else {
@@ -122,10 +124,27 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
       upper = false;
     }
   }
-  const std::string& bin = info.param.bin;
-  name += info.param.streamed ? "_Stream" : "_";
+  const std::string& bin = testCase.bin;
+  name += testCase.streamed ? "_Stream" : "_";
   if (bin.ends_with("corvane-apple-sim")) return name + "AppleSim";
   return name + (bin.ends_with("corvane-sim") ? "Sim" : "Production");
+}
+
+// The ctest labels of a row (tests/tests.cmake says what each means): those its columns imply, and
+// those it names in "labels".
+std::string labelsOf(const json::object& row) {
+  std::string labels = "process;threads";
+  if (row.contains("linuxOnly")) labels += ";needs-linux";
+  // ThreadSanitizer's run-time writes a file of its own at start, which the limit ends by SIGXFSZ
+  // before the program runs.
+  if (row.contains("fileSizeLimit")) labels += ";tsan-unsafe";
+  if (const auto* named = row.if_contains("labels")) {
+    for (const json::value& label : named->as_array()) {
+      labels += ';';
+      labels += std::string_view(label.as_string());
+    }
+  }
+  return labels;
 }
 
 template <typename Kind>
@@ -284,6 +303,34 @@ void runOnFullDisks(const std::string& bin, const json::object& row, ProcessOpti
 
 class Process : public ::testing::TestWithParam<Case> {};
 
+// A copy of the executable in a folder of its own that every user may enter, for a run as another
+// user: the checkout may lie below a folder that only its owner can enter. Removed with this.
+class ReachableCopy {
+ public:
+  explicit ReachableCopy(const std::string& executable) {
+    char folder[] = "/tmp/corvane-test-bin-XXXXXX";
+    if (mkdtemp(folder) == nullptr) return;
+    folder_ = folder;
+    path_ = folder_ + "/" + std::filesystem::path(executable).filename().string();
+    std::error_code error;
+    std::filesystem::copy_file(executable, path_, error);
+    chmod(folder_.c_str(), 0755);
+    chmod(path_.c_str(), 0755);
+  }
+  ~ReachableCopy() {
+    if (folder_.empty()) return;
+    std::error_code error;
+    std::filesystem::remove_all(folder_, error);
+  }
+  ReachableCopy(const ReachableCopy&) = delete;
+  ReachableCopy& operator=(const ReachableCopy&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string folder_, path_;
+};
+
 TEST_P(Process, Run) {
   const json::object& row = *GetParam().row;
   // What only Linux offers (/dev/full, an enforced address-space limit, a production program that
@@ -341,6 +388,9 @@ TEST_P(Process, Run) {
     options.umask = static_cast<unsigned>(mask->as_int64());
   }
   options.unprivileged = row.contains("unprivileged");
+  std::optional<ReachableCopy> reachable;
+  if (options.unprivileged) reachable.emplace(GetParam().bin);
+  const std::string& executable = reachable ? reachable->path() : GetParam().bin;
   if (const auto* after = row.if_contains("killAfterMs")) {
     options.killAfterMs = static_cast<unsigned>(after->as_int64());
   }
@@ -396,7 +446,7 @@ TEST_P(Process, Run) {
                        {"full", StdoutKind::full},
                        {"lateNonBlockingPipe", StdoutKind::lateNonBlockingPipe}});
             const auto start = std::chrono::steady_clock::now();
-            const ProcessResult result = runProcess(GetParam().bin, options);
+            const ProcessResult result = runProcess(executable, options);
             const auto elapsed = std::chrono::steady_clock::now() - start;
             ASSERT_FALSE(result.timedOut) << "still running after " << options.killAfterMs << " ms";
             EXPECT_EQ(result.err, "");
@@ -480,7 +530,30 @@ TEST_P(Process, Run) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(, Process, ::testing::ValuesIn(cases()), caseName);
+INSTANTIATE_TEST_SUITE_P(, Process, ::testing::ValuesIn(cases()),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return caseName(info.param);
+                         });
+
+// Writes one "TEST LABELS" line per test to `path`, for ctest (tests/process_labels.cmake).
+int writeLabels(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  if (file == nullptr) return 1;
+  for (const Case& testCase : cases()) {
+    std::fprintf(file, "Process.Run/%s %s\n", caseName(testCase).c_str(),
+                 labelsOf(*testCase.row).c_str());
+  }
+  return std::fclose(file) == 0 ? 0 : 1;
+}
 
 }  // namespace
 }  // namespace corvane::testing
+
+int main(int argc, char** argv) {
+  constexpr std::string_view labelsFlag = "--corvane_labels=";
+  if (argc == 2 && std::string_view(argv[1]).starts_with(labelsFlag)) {
+    return corvane::testing::writeLabels(argv[1] + labelsFlag.size());
+  }
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

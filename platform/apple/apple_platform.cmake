@@ -29,15 +29,6 @@ if(CMAKE_Swift_COMPILER_VERSION VERSION_LESS corvane_minimum_swift)
   message(FATAL_ERROR "corvane's macOS platform needs Swift ${corvane_minimum_swift} or later (Xcode 26.5 or later); ${CMAKE_Swift_COMPILER} is Swift ${CMAKE_Swift_COMPILER_VERSION}.")
 endif()
 
-# The project's warning options are C and C++ ones, which swiftc rejects. They also reach swiftc
-# when it links, so they are limited to C and C++ for every target made from here on.
-get_property(corvane_directory_options DIRECTORY PROPERTY COMPILE_OPTIONS)
-set(corvane_c_family_options)
-foreach(option IN LISTS corvane_directory_options)
-  list(APPEND corvane_c_family_options "$<$<COMPILE_LANGUAGE:C,CXX>:${option}>")
-endforeach()
-set_property(DIRECTORY PROPERTY COMPILE_OPTIONS ${corvane_c_family_options})
-
 set(corvane_apple_dir ${CMAKE_CURRENT_LIST_DIR})
 
 # A Swift module of one or more files, in Swift 6 mode, which turns data-race and
@@ -82,7 +73,7 @@ else()
   # The stand-in's model and version test: corvane-sim's model, through a C face for Swift.
   add_library(corvane_standin_model STATIC ${corvane_standin_dir}/standin_model.cc)
   target_include_directories(corvane_standin_model PRIVATE ${corvane_apple_dir})
-  target_link_libraries(corvane_standin_model PUBLIC corvane_sim_model)
+  target_link_libraries(corvane_standin_model PUBLIC corvane_sim_model PRIVATE corvane_warnings)
   target_link_libraries(corvane_foundation_models_standin PUBLIC corvane_standin_model)
 
   corvane_swift_library(corvane_foundation_models_bridge CorvaneFoundationModelsBridge
@@ -107,7 +98,8 @@ target_include_directories(corvane_platform_apple PUBLIC ${corvane_apple_dir})
 # propagates from the bridge), which cannot archive C++ objects alone.
 set_target_properties(corvane_platform_apple PROPERTIES LINKER_LANGUAGE CXX)
 target_link_libraries(corvane_platform_apple PUBLIC
-                      corvane_platform_posix corvane_foundation_models_bridge)
+                      corvane_platform_posix corvane_foundation_models_bridge
+                      PRIVATE corvane_warnings)
 if(APPLE)
   # The framework does not exist before macOS 26: a weak load command lets the program start
   # without it (its symbols are then null and never reached, being behind #available).

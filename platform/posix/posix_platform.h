@@ -24,9 +24,10 @@ class PosixPlatform : public Platform {
 using BlockingGeneration = GenerationOutcome (*)(const GenerationJob& job,
                                                  GenerationCompletion& progress);
 
-// Starts a thread that runs `generate` on `job` and hands its outcome to `completion`; the job is
-// freed on that thread before the completion is called. A `generate` that runs out of memory is a
-// failed generation. Returns why when the thread cannot be started.
+// Starts a thread that runs `generate` on `job` and hands its outcome to `completion`; the job and
+// everything else the thread owns are freed on that thread before the completion is called. A
+// `generate` that runs out of memory is a failed generation. Returns why when the thread cannot be
+// started.
 std::error_code startGenerationThread(GenerationJob job, GenerationCompletion& completion,
                                       BlockingGeneration generate) noexcept;
 

@@ -16,8 +16,7 @@ TEST(StandardStreams, ClosedOutputDescriptorsAreHeldOnDevNull) {
     close(STDOUT_FILENO);
     close(STDERR_FILENO);
     holdStandardOutputDescriptors();
-    struct stat null {
-    }, out{}, err{};
+    struct stat null{}, out{}, err{};
     stat("/dev/null", &null), fstat(STDOUT_FILENO, &out), fstat(STDERR_FILENO, &err);
     const bool held = out.st_rdev == null.st_rdev && err.st_rdev == null.st_rdev;
     _exit(held && open("/", O_RDONLY) > STDERR_FILENO ? 0 : 1);
