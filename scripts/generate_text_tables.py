@@ -65,7 +65,7 @@ def codePointKinds():
         c for c, value in readProperty(DATA / "emoji-data.txt").items()
         if value == "Extended_Pictographic"
     }
-    conjunct = readProperty(DATA / "DerivedCoreProperties.txt", wanted="InCB")
+    conjunct = readProperty(DATA / "DerivedCoreProperties-InCB.txt", wanted="InCB")
     kinds = []
     for c in range(0x110000):
         incb = conjunct.get(c, "None")
