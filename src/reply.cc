@@ -1,6 +1,6 @@
 #include "reply.h"
 
-#include "json_text.h"
+#include "../lib/json_text.h"
 #include "platform.h"
 #include "utf8.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "byte_words.h"
+#include "../lib/byte_words.h"
 #include "text_tables.h"
 
 namespace corvane {

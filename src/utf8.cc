@@ -1,6 +1,6 @@
 #include "utf8.h"
 
-#include "byte_words.h"
+#include "../lib/byte_words.h"
 
 // The U+FFFD replacement needs the length of each ill-formed sequence's maximal subpart, which
 // general-purpose decoders do not report; this small decoder follows the well-formed byte

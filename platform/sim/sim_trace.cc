@@ -8,7 +8,7 @@
 #include <new>
 #include <string>
 
-#include "json_text.h"
+#include "../../lib/json_text.h"
 #include "sim_settings.h"
 #include "whole_line_write.h"
 
