@@ -108,6 +108,18 @@ class StreamOnCompletion final : public ReplyOnCompletion {
   bool abandoned_ = false;
 };
 
+// Starts the generation with a completion of the given kind and waits until it has written its
+// reply; returns why, when the generation could not be started.
+template <typename Completion>
+std::error_code startAndWait(Platform& platform, GenerationJob job) {
+  Completion completion(platform);
+  if (const std::error_code failure = platform.startGeneration(std::move(job), completion)) {
+    return failure;
+  }
+  completion.wait();
+  return {};
+}
+
 }  // namespace
 
 std::int64_t responseTokenLimit(std::optional<std::int64_t> maxTokens) {
@@ -143,20 +155,8 @@ std::variant<GenerationJob, ResponseObject> prepareGeneration(Platform& platform
 }
 
 std::error_code generateAndReply(Platform& platform, GenerationJob job) {
-  if (job.streamed) {
-    StreamOnCompletion completion(platform);
-    if (const std::error_code failure = platform.startGeneration(std::move(job), completion)) {
-      return failure;
-    }
-    completion.wait();
-    return {};
-  }
-  ReplyOnCompletion completion(platform);
-  if (const std::error_code failure = platform.startGeneration(std::move(job), completion)) {
-    return failure;
-  }
-  completion.wait();
-  return {};
+  return job.streamed ? startAndWait<StreamOnCompletion>(platform, std::move(job))
+                      : startAndWait<ReplyOnCompletion>(platform, std::move(job));
 }
 
 void runChat(Platform& platform, Delivery delivery) {
